@@ -1,0 +1,180 @@
+// The serial port component over POSIX termios, its event thread and the port
+// list. Every call is made on the GUI thread; the event thread only waits for
+// received bytes and hands each event over to the GUI thread.
+#pragma once
+
+#include "CPortTypes.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Error codes and their texts.
+enum : std::int32_t {
+    CError_OpenFailed = 1, CError_WriteFailed, CError_ReadFailed, CError_InvalidAsync,
+    CError_PurgeFailed, CError_AsyncCheck, CError_SetStateFailed, CError_TimeoutsFailed,
+    CError_SetupComFailed, CError_ClearComFailed, CError_ModemStatFailed, CError_EscapeComFailed,
+    CError_TransmitFailed, CError_ConnChangeProp, CError_EnumPortsFailed, CError_StoreFailed,
+    CError_LoadFailed, CError_RegFailed, CError_LedStateFailed, CError_ThreadCreated,
+    CError_WaitFailed, CError_HasLink, CError_RegError
+};
+
+std::string ComErrorMessage(std::int32_t index);
+
+class EComPort : public std::runtime_error {
+public:
+    // With a system error number: "COM Port Error: <text> on <portText>".
+    EComPort(std::int32_t code, std::int32_t winCode, const std::string& portText);
+    // Without one: "COM Port Error: <text>", WinCode -1.
+    explicit EComPort(std::int32_t code);
+    std::int32_t WinCode;
+    std::int32_t Code;
+};
+
+// Speed names, indexed by TBaudRate.
+extern const char* const BaudRateStrings[16];
+std::string BaudRateToStr(TBaudRate value);
+TBaudRate StrToBaudRate(const std::string& str);
+// The bit/s a TBaudRate stands for (customRate for brCustom).
+std::int32_t BaudRateToInt(TBaudRate value, std::int32_t customRate);
+
+// Replaces `ports` by the serial device paths present, sorted as text without
+// regard to case. Raises EComPort(CError_RegError) when the list can't be read.
+void EnumComPorts(std::vector<std::string>& ports);
+// Same, reading another sysfs class folder (tests).
+void EnumComPortsFrom(const std::string& sysClassTty, std::vector<std::string>& ports);
+// The device path a port name stands for: "/..." as is, "COMn" -> /dev/ttyS(n-1),
+// anything else under /dev/.
+std::string PortNameToDevice(const std::string& name);
+
+class TCustomComPort;
+
+class TComBuffer {
+public:
+    explicit TComBuffer(TCustomComPort* port) : FComPort(port) {}
+    std::int32_t InputSize() const { return FInputSize; }
+    std::int32_t OutputSize() const { return FOutputSize; }
+    void SetInputSize(std::int32_t v);
+    void SetOutputSize(std::int32_t v);
+
+private:
+    TCustomComPort* FComPort;
+    std::int32_t FInputSize = 1024;
+    std::int32_t FOutputSize = 1024;
+};
+
+class TComFlowControl {
+public:
+    explicit TComFlowControl(TCustomComPort* port) : FComPort(port) {}
+    bool OutCTSFlow() const { return FOutCTSFlow; }
+    bool OutDSRFlow() const { return FOutDSRFlow; }
+    TDTRFlowControl ControlDTR() const { return FControlDTR; }
+    TRTSFlowControl ControlRTS() const { return FControlRTS; }
+    bool XonXoffOut() const { return FXonXoffOut; }
+    bool XonXoffIn() const { return FXonXoffIn; }
+    bool DSRSensitivity() const { return FDSRSensitivity; }
+    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
+    char XonChar() const { return FXonChar; }
+    char XoffChar() const { return FXoffChar; }
+    void SetOutCTSFlow(bool v);
+    void SetOutDSRFlow(bool v);
+    void SetControlDTR(TDTRFlowControl v);
+    void SetControlRTS(TRTSFlowControl v);
+    void SetXonXoffOut(bool v);
+    void SetXonXoffIn(bool v);
+    void SetDSRSensitivity(bool v);
+    void SetTxContinueOnXoff(bool v);
+    void SetXonChar(char v);
+    void SetXoffChar(char v);
+
+private:
+    TCustomComPort* FComPort;
+    bool FOutCTSFlow = false, FOutDSRFlow = false;
+    TDTRFlowControl FControlDTR = dtrDisable;
+    TRTSFlowControl FControlRTS = rtsDisable;
+    bool FXonXoffOut = false, FXonXoffIn = false, FDSRSensitivity = false,
+         FTxContinueOnXoff = false;
+    char FXonChar = 17, FXoffChar = 19;
+};
+
+class TComThread; // defined in CPort.cpp
+
+enum class TThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCritical };
+
+class TCustomComPort : public TComPortAbstract {
+    Q_OBJECT
+public:
+    using TRxCharEvent = std::function<void(TCustomComPort* sender, std::int32_t count)>;
+
+    explicit TCustomComPort(QObject* owner);
+    ~TCustomComPort() override; // closes the port
+
+    void SetConnected(bool value) override;
+    bool GetConnected() const override;
+    bool Connected() const { return GetConnected(); }
+    void CreateHandle() override;
+    void DestroyHandle() override;
+    void ApplyDCB() override;
+    void ApplyTimeouts() override;
+    void ApplyBuffer() override;
+    void SetupComPort() override;
+    std::int32_t Write(const void* buffer, std::int32_t count) override;
+    std::int32_t WriteStr(const std::string& str) override;
+    std::int32_t Read(void* buffer, std::int32_t count) override;
+    std::int32_t ReadStr(std::string& str, std::int32_t count) override;
+    void Open() override;
+    void Close() override;
+    std::int32_t InputCount();
+
+    void SetBaudRate(TBaudRate v);
+    void SetCustomBaudRate(std::int32_t v);
+    void SetPort(const std::string& v);
+    void SetDataBits(TDataBits v);
+    void SetStopBits(TStopBits v);
+    void SetEventChar(char v);
+    void SetDiscardNull(bool v);
+    void SetSyncMethod(TSyncMethod v);
+    void SetEventThreadPriority(TThreadPriority v);
+    void SetEvents(TComEvents v) { FEvents = v; }
+
+    char EventChar() const { return FEventChar; }
+    bool DiscardNull() const { return FDiscardNull; }
+    TSyncMethod SyncMethod() const { return FSyncMethod; }
+    TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
+    TComEvents Events() const { return FEvents; }
+    TComBuffer& Buffer() { return *FBuffer; }
+    TComFlowControl& FlowControl() { return *FFlowControl; }
+    std::int32_t ReadAsyncErrorCount() const { return FReadAsyncErrorCount; }
+    std::uint32_t ReadAsyncLastError() const { return FReadAsyncLastError; }
+    // True while an event thread exists for the open port.
+    bool ThreadCreated() const { return FThreadCreated; }
+
+    // Characters-received handler, called on the GUI thread with count >= 1.
+    TRxCharEvent OnRxChar;
+
+protected:
+    virtual void DoRxChar(std::int32_t count);
+
+    bool FConnected = false;
+    int FHandle = -1;
+    TComThread* FEventThread = nullptr;
+    bool FThreadCreated = false;
+    TThreadPriority FEventThreadPriority = TThreadPriority::Normal;
+    TComEvents FEvents = TComEvents::All();
+    char FEventChar = 0;
+    bool FDiscardNull = false;
+    TComBuffer* FBuffer;
+    TComFlowControl* FFlowControl;
+    TSyncMethod FSyncMethod = smThreadSync;
+    std::int32_t FReadAsyncErrorCount = 0;
+    std::uint32_t FReadAsyncLastError = 0;
+
+    friend class TComThread;
+};
+
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+public:
+    using TCustomComPort::TCustomComPort;
+};

@@ -1,0 +1,29 @@
+// The one seam through which the program shows message, question and error
+// boxes, so that tests can read their texts and answer them.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+    // Modal box with a text and OK; returns when it is closed.
+    virtual void Message(QWidget* parent, const QString& text) = 0;
+    // Modal box with Yes and No; true for Yes.
+    virtual bool Question(QWidget* parent, const QString& text) = 0;
+    // The standard error dialog for an error that escaped a handler.
+    virtual void Error(QWidget* parent, const QString& text) = 0;
+};
+
+// The seam in force; by default real modal QMessageBoxes.
+IDialogs& Dialogs();
+// Replaces the seam (tests); nullptr restores the real boxes.
+void SetDialogs(IDialogs* dialogs);
+
+// Runs a handler that Qt calls and shows any error escaping it in the error
+// dialog, so that no exception ever reaches Qt's own frames.
+void Guarded(QWidget* parent, const std::function<void()>& handler);

@@ -1,0 +1,180 @@
+// The main window: owns every control, the serial port, the timers and the
+// working state. Its handlers are defined beside the subsystem they belong to
+// (protocol/, serial/, content/, update/); the layout and the log live here.
+#pragma once
+
+#include "protocol/exchange.h"
+#include "protocol/receiver.h"
+#include "serial/CPortTypes.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class TComComboBox;
+class TComPort;
+class TSpinEdit;
+
+class TMainForm : public QWidget, public IReceiverHost {
+    Q_OBJECT
+public:
+    // `portArg`: optional port given on the command line (empty: none).
+    // Raises EComPort when the port list cannot be read.
+    explicit TMainForm(const std::string& portArg = {}, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // ---- controls (objectName = member name) ----
+    QTabWidget* PageControl;
+    QWidget* tabBasic;
+    QWidget* TabText;
+    QWidget* TabGFX;
+    QWidget* TabUpdate;
+
+    QPushButton* btnOpenClose;
+    TComComboBox* cbComName;
+    TComComboBox* cbComSpeed;
+    QPushButton* btshowStruc;
+    QPushButton* btnTestConnection;
+    QPushButton* btnRestart;
+    QPushButton* btnClearScreen;
+    QGroupBox* gbJasnosc;
+    QCheckBox* cbAuto;
+    TSpinEdit* seJasnosc;
+    QPushButton* btnUstaw;
+    QPushButton* btnPobierz;
+    QGroupBox* GroupBox2;
+    QLabel* lVersion;
+    QPushButton* BitBtn2;
+    QPushButton* btnClearMemo;
+
+    QTabWidget* PageControlText;
+    QWidget* TabStatText;
+    QWidget* TabSheet2;
+    QComboBox* cbstt;
+    QComboBox* cbstb;
+    QComboBox* cbst;
+    TSpinEdit* sestX;
+    TSpinEdit* sestY;
+    QLabel* stImage;
+    QCheckBox* cbAnimate;
+    QComboBox* cbAnimating;
+    QLineEdit* est;
+    QPushButton* btnCbstSend;
+    QComboBox* cbad;
+    QComboBox* cbsdt;
+    QComboBox* cbsdb;
+    QComboBox* cbsd;
+    QGroupBox* gbRamka;
+    TSpinEdit* sedL;
+    TSpinEdit* sedT;
+    TSpinEdit* sedW;
+    TSpinEdit* sedH;
+    QGroupBox* gbAnimacja;
+    TSpinEdit* sedHoriz;
+    TSpinEdit* sedVert;
+    QLineEdit* esd;
+    QPushButton* btnCbsdSend;
+
+    TSpinEdit* seLogo;
+    QPushButton* btnSendLogo;
+
+    QPushButton* btnFlash;
+    QPushButton* BitBtn1;
+    QPushButton* btnAutoRun;
+    QPushButton* btnSet9600;
+    QPushButton* btnSetHiSpeed;
+    QProgressBar* pBar;
+
+    QGroupBox* gbLog;
+    QPlainTextEdit* Memo1;
+    QLabel* lStat;
+
+    // ---- non-visual components ----
+    TComPort* ComPort1;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+    // ---- working state ----
+    TFrameReceiver Receiver{*this}; // RS232, myCom, myComSize, srs232
+    tAutoTimer AutoTimer;
+    tGetCommand GetCommand;
+    tGetVersion GetVersion;
+
+    // ---- window, log, status (ui/) ----
+    void FormCreate();
+    void AppendLog(const QString& line);
+    void btnClearMemoClick();
+
+    // ---- IReceiverHost ----
+    void LogLine(const std::string& line) override;
+    void PauseMs(int ms) override;
+    // Tests shorten the receiver's pause; the speed switch's 200 ms stays.
+    int StartBytePauseMs = cStartPauseMs;
+
+    // ---- receiver (protocol/) ----
+    void ComPort1RxChar(TComPort* sender, std::int32_t count);
+
+    // ---- command exchange (protocol/) ----
+    void send_cmd_TestConnect();
+    void send_cmd_Restart();
+    void send_cmd_UpgreadeCPU();
+    void send_cmd_FillScreen();
+    void send_cmd_getJasnosc();
+    void send_cmd_setJasnosc();
+    void send_cmd_putText(const TBytes& mystr);
+    void send_cmd_putTextFrame(const TBytes& mystr);
+    void send_cmd_Set9600();
+    void send_cmd_Set115200();
+    void send_cmd_putLogo(const TBytes& mystr);
+    void send_cmd_GetVersion();
+    void Timer1Timer();
+
+    void fcmd_TestConnect() override;
+    void fcmd_Restart() override;
+    void fcmd_UpgreadeCPU() override;
+    void fcmd_FillScreen() override;
+    void fcmd_getJasnosc() override;
+    void fcmd_setJasnosc() override;
+    void fcmd_putText() override;
+    void fcmd_putTextFrame() override;
+    void fcmd_Set9600() override;
+    void fcmd_Set115200() override;
+    void fcmd_ProgramFlashPage() override;
+    void fcmd_putLogo() override;
+    void fcmd_GetVersion() override;
+
+    // ---- device control (protocol/) ----
+    void btnTestConnectionClick();
+    void btnRestartClick();
+    void btnClearScreenClick();
+    void btnUstawClick();
+    void btnPobierzClick();
+    void seJasnoscChange();
+    void cbAutoClick();
+    void BitBtn2Click();
+    void btnSet9600Click();
+    void btnSetHiSpeedClick();
+
+    // ---- connection control (serial/) ----
+    bool IfOpenPort();
+    void btnOpenCloseClick();
+
+private:
+    void BuildLayout();
+    void ConnectHandlers();
+    // Sends a complete frame: seal, IfOpenPort, write, log, arm.
+    void SendFrame(TBytes frame, std::uint8_t code);
+    void SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText);
+    void ReSpeedFromAnswer(TBaudRate rate);
+};
