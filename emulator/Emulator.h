@@ -1,0 +1,79 @@
+// Emulator of the Quorvantel display controller on a pseudo-terminal pair.
+// The tool (or a test) opens SlavePath() as its serial port; the emulator owns
+// the master side, collects the frames it receives as the controller does and
+// answers them. Faults can be scripted for the next answers. Plain C++ + POSIX.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TEmulator {
+public:
+    struct Options {
+        std::uint32_t firmwareVersion = 102; // Wersja (version*100)
+        std::uint8_t boardVersion = 2;       // WersjaPCB
+        std::uint8_t brightness = 0;
+        bool pace = true;    // answers paced at 10 bit times per byte at the current speed
+        int answerDelayMs = 0; // extra delay before each answer
+        std::string symlink;   // if set, a symlink to the slave path is created (removed on Stop)
+    };
+
+    // Size of the flash memory image; it starts filled with cFlashErased.
+    static constexpr std::size_t cFlashSize = 1048576;
+    static constexpr std::uint8_t cFlashErased = 0xFF;
+
+    TEmulator();
+    explicit TEmulator(Options options);
+    ~TEmulator(); // Stop()
+    TEmulator(const TEmulator&) = delete;
+    TEmulator& operator=(const TEmulator&) = delete;
+
+    // Opens a pseudo-terminal pair (owns the master), starts the worker thread.
+    // Returns false and fills *error on failure.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+    // Closes the master side as if the adapter were unplugged (the slave then sees a hang-up).
+    void Unplug();
+    const std::string& SlavePath() const; // e.g. /dev/pts/7
+
+    int Speed() const;     // the emulator's own line speed (9600 at start)
+    int ToolSpeed() const; // the speed the tool has set on the slave side right now (termios of the pty)
+    std::uint8_t Brightness() const;
+    void SetBrightness(std::uint8_t);
+    void SetVersion(std::uint32_t firmware, std::uint8_t board);
+    void SetPace(bool);
+    void SetAnswerDelayMs(int);
+
+    // Faults, each applying to the next answer(s) only:
+    void DropAnswers(int n);         // no answer to the next n good frames
+    void CorruptChecksum(int n = 1); // next n answers carry a wrong ChSum
+    // Next answer written in chunks with gaps (a chunk boundary may fall between CR and LF).
+    void SplitAnswer(std::vector<std::size_t> chunkSizes, int gapMs);
+    void NoiseBeforeAnswer(std::string bytes); // raw bytes written just before the next answer
+    void GlueAnswers();                        // the next two answers are written together as one chunk
+    void AnswerWithCode(std::uint8_t code);    // next answer carries this code instead
+    void ConfirmPageAt(std::uint32_t address); // next page confirmation names this address
+    void SetResponse(std::uint8_t response, int n = 1); // next n answers carry this Response byte (2 or 3)
+    void SendRaw(const std::string& bytes);    // unsolicited bytes to the tool (at the current speed)
+
+    // Observation (thread-safe):
+    std::vector<std::string> Frames() const;   // every complete frame received, raw bytes, in order (also bad ones)
+    std::vector<std::string> FrameLog() const; // the same as hex (StrToHex) lines
+    bool WaitForFrames(std::size_t n, int timeoutMs) const; // waits with a deadline (condition variable)
+    bool WaitForAnswers(std::size_t n, int timeoutMs) const;
+    std::size_t AnswersSent() const;
+    std::size_t GarbageBytes() const;             // bytes received while the tool's speed differed from ours
+    std::vector<std::uint8_t> FlashImage() const; // memory image of flash pages received
+    std::vector<std::uint32_t> PageAddresses() const; // addresses of pages received, in order
+    void ClearLog();
+
+    // Writes the flash image to a file; false and *error on failure.
+    bool WriteFlashImage(const std::string& path, std::string* error = nullptr) const;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> d;
+};
