@@ -177,4 +177,10 @@ private:
     void SendFrame(TBytes frame, std::uint8_t code);
     void SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText);
     void ReSpeedFromAnswer(TBaudRate rate);
+    // Arms the answer wait for `code` and makes sure the countdown runs.
+    // Also the page sender's way to arm (cmd_ProgramFlashPage).
+    void ArmAutoTimer(std::uint8_t code);
+    // Set while Timer1Timer runs, its message box included: the timer stays
+    // off until the handler ends, so no second box can stack on the first.
+    bool InTimer1Timer = false;
 };
