@@ -1,0 +1,195 @@
+// The command exchange of the main window: transmitters, the answer wait
+// counted down by Timer1, and the answer handlers of the ordinary commands.
+#include "ui/MainUnit.h"
+
+#include "serial/CPort.h"
+#include "serial/CPortCtl.h"
+#include "ui/Dialogs.h"
+#include "ui/SpinEdit.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+// Copies the last frame into a 16-byte answer record. A short answer updates
+// only its own length; a longer one is cut at the record's end.
+void CopyAnswer(const TFrameReceiver& rx, std::array<std::uint8_t, cAnswerSize>& record)
+{
+    const auto n = std::clamp<std::int32_t>(rx.myComSize, 0, std::int32_t(record.size()));
+    std::memcpy(record.data(), rx.myCom, std::size_t(n));
+}
+} // namespace
+
+// ---- sending ----
+
+void TMainForm::ArmAutoTimer(std::uint8_t code)
+{
+    AutoTimer.cmd = code;
+    AutoTimer.interval = TimerInterval;
+    // The countdown only runs while something is awaited. Inside Timer1Timer
+    // the handler itself restarts it when it ends.
+    if (!InTimer1Timer && !Timer1->isActive())
+        Timer1->start(cTimer1TickMs);
+}
+
+void TMainForm::SendFrame(TBytes frame, std::uint8_t code)
+{
+    SealFrame(frame);
+    if (!IfOpenPort())
+        return;
+    // A write error leaves here, before the log line and the arming.
+    ComPort1->WriteStr(frame);
+    LogLine(StrToHex(frame) + " wielkość: " + std::to_string(frame.size()));
+    ArmAutoTimer(code);
+}
+
+void TMainForm::send_cmd_TestConnect() { SendFrame(BuildCommandFrame(cmd_TestConnect), cmd_TestConnect); }
+void TMainForm::send_cmd_Restart() { SendFrame(BuildCommandFrame(cmd_Restart), cmd_Restart); }
+void TMainForm::send_cmd_UpgreadeCPU() { SendFrame(BuildCommandFrame(cmd_UpgreadeCPU), cmd_UpgreadeCPU); }
+void TMainForm::send_cmd_FillScreen() { SendFrame(BuildCommandFrame(cmd_FillScreen), cmd_FillScreen); }
+void TMainForm::send_cmd_getJasnosc() { SendFrame(BuildCommandFrame(cmd_getJasnosc), cmd_getJasnosc); }
+
+void TMainForm::send_cmd_setJasnosc()
+{
+    // Whatever was typed is brought into range before it is read.
+    seJasnosc->interpretText();
+    const int jasnosc = std::clamp(seJasnosc->value(), 0, 15);
+    SendFrame(BuildJasnoscFrame(std::uint8_t(jasnosc)), cmd_setJasnosc);
+}
+
+void TMainForm::send_cmd_putText(const TBytes& mystr) { SendFrame(mystr, cmd_putText); }
+void TMainForm::send_cmd_putTextFrame(const TBytes& mystr) { SendFrame(mystr, cmd_putTextFrame); }
+void TMainForm::send_cmd_Set9600() { SendFrame(BuildCommandFrame(cmd_Set9600), cmd_Set9600); }
+void TMainForm::send_cmd_Set115200() { SendFrame(BuildCommandFrame(cmd_Set115200), cmd_Set115200); }
+void TMainForm::send_cmd_putLogo(const TBytes& mystr) { SendFrame(mystr, cmd_putLogo); }
+void TMainForm::send_cmd_GetVersion() { SendFrame(BuildCommandFrame(cmd_GetVersion), cmd_GetVersion); }
+
+// ---- the answer wait ----
+
+void TMainForm::Timer1Timer()
+{
+    Timer1->stop();
+    InTimer1Timer = true;
+    // However the handler ends, the countdown goes on while an answer is
+    // awaited; with nothing awaited the timer stays off.
+    struct TRestart {
+        TMainForm& form;
+        ~TRestart()
+        {
+            form.InTimer1Timer = false;
+            if (form.AutoTimer.cmd != 0)
+                form.Timer1->start(cTimer1TickMs);
+        }
+    } restart{*this};
+
+    if (AutoTimer.cmd == 0)
+        return;
+    --AutoTimer.interval;
+    if (AutoTimer.interval >= 1)
+        return;
+
+    if (AutoTimer.cmd == cmd_ProgramFlashPage) {
+        // Flash page not confirmed: the page-retry path of the update
+        // exchange goes here. Nothing arms cmd_ProgramFlashPage yet.
+        return;
+    }
+    AutoTimer.cmd = 0;
+    Dialogs().Message(this, QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela"));
+}
+
+// ---- receiving ----
+
+void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
+{
+    TComPort* port = sender ? sender : ComPort1;
+    std::string str;
+    if (count > 0)
+        port->ReadStr(str, count);
+    // Errors are left to reach the port: they end its event thread.
+    Receiver.ProcessChunk(str);
+}
+
+// ---- answer handlers ----
+// Each ends the wait, whatever was awaited.
+
+void TMainForm::fcmd_TestConnect()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    LogLine("cmd_TestConnect");
+}
+
+void TMainForm::fcmd_Restart()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    LogLine("cmd_Restart");
+}
+
+void TMainForm::fcmd_UpgreadeCPU()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    // The return to 9600 bit/s after a CPU update belongs to the update procedure.
+}
+
+void TMainForm::fcmd_FillScreen()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    LogLine("cmd_FillScreen");
+}
+
+void TMainForm::fcmd_getJasnosc()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    // The field holds 0..15: a larger brightness shows as 15.
+    seJasnosc->setValue(std::min<int>(GetCommand.Jasnosc(), 15));
+    cbAuto->setChecked(seJasnosc->value() == 0);
+    LogLine("cmd_getJasnosc");
+}
+
+void TMainForm::fcmd_setJasnosc()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    LogLine("cmd_setJasnosc");
+}
+
+void TMainForm::fcmd_putText() { AutoTimer = {}; }
+void TMainForm::fcmd_putTextFrame() { AutoTimer = {}; }
+void TMainForm::fcmd_putLogo() { AutoTimer = {}; }
+
+void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetCommand.raw);
+    // Runs inside the delivery of this answer; the port allows a close there.
+    ComPort1->Close();
+    TCustomComPort* port = cbComSpeed->GetComPort();
+    (port ? port : ComPort1)->SetBaudRate(rate);
+    IfOpenPort();
+}
+
+void TMainForm::fcmd_Set9600() { ReSpeedFromAnswer(br9600); }
+void TMainForm::fcmd_Set115200() { ReSpeedFromAnswer(br115200); }
+
+void TMainForm::fcmd_ProgramFlashPage()
+{
+    // The page confirmation itself is handled by the update exchange.
+    AutoTimer = {};
+}
+
+void TMainForm::fcmd_GetVersion()
+{
+    AutoTimer = {};
+    CopyAnswer(Receiver, GetVersion.raw);
+    lVersion->setText(QString::fromStdString(VersionLabelText(GetVersion)));
+    LogLine("cmd_getVersion");
+}

@@ -1,0 +1,49 @@
+// The controls that drive the controller directly: connection test, restart,
+// clear screen, brightness, version, and the two speed switches.
+#include "ui/MainUnit.h"
+
+#include "serial/CPort.h"
+#include "serial/CPortCtl.h"
+#include "ui/SpinEdit.h"
+
+#include <QCheckBox>
+#include <QThread>
+
+void TMainForm::btnTestConnectionClick() { send_cmd_TestConnect(); }
+void TMainForm::btnRestartClick() { send_cmd_Restart(); }
+void TMainForm::btnClearScreenClick() { send_cmd_FillScreen(); }
+// Sends the field's value, never the state of "Automat".
+void TMainForm::btnUstawClick() { send_cmd_setJasnosc(); }
+void TMainForm::btnPobierzClick() { send_cmd_getJasnosc(); }
+void TMainForm::BitBtn2Click() { send_cmd_GetVersion(); }
+
+// "Automat" is ticked exactly when the field holds 0 (0 = automatic brightness).
+void TMainForm::seJasnoscChange() { cbAuto->setChecked(seJasnosc->value() == 0); }
+
+void TMainForm::cbAutoClick()
+{
+    // Clearing the box leaves the field alone, at 0, until another value is chosen.
+    if (cbAuto->isChecked())
+        seJasnosc->setValue(0);
+}
+
+void TMainForm::SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText)
+{
+    // The command goes out at the present speed; if the port can't be opened
+    // nothing is sent, but the local switch still runs.
+    if (code == cmd_Set9600)
+        send_cmd_Set9600();
+    else
+        send_cmd_Set115200();
+    // Gives the controller time to answer and change its speed.
+    QThread::msleep(200);
+    ComPort1->Close();
+    TCustomComPort* port = cbComSpeed->GetComPort();
+    (port ? port : ComPort1)->SetBaudRate(rate);
+    cbComSpeed->SetText(speedText);
+    // Not through IfOpenPort: a failure here goes to the error dialog.
+    ComPort1->Open();
+}
+
+void TMainForm::btnSet9600Click() { SwitchSpeed(cmd_Set9600, br9600, "9600"); }
+void TMainForm::btnSetHiSpeedClick() { SwitchSpeed(cmd_Set115200, br115200, "115200"); }
