@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,11 +65,19 @@ public:
     std::vector<std::string> FrameLog() const; // the same as hex (StrToHex) lines
     bool WaitForFrames(std::size_t n, int timeoutMs) const; // waits with a deadline (condition variable)
     bool WaitForAnswers(std::size_t n, int timeoutMs) const;
-    std::size_t AnswersSent() const;
+    std::size_t AnswersSent() const; // answers written to the line (garbled ones included)
+    std::size_t GarbledAnswers() const; // answers written as garbage because the speeds differed
     std::size_t GarbageBytes() const;             // bytes received while the tool's speed differed from ours
     std::vector<std::uint8_t> FlashImage() const; // memory image of flash pages received
     std::vector<std::uint32_t> PageAddresses() const; // addresses of pages received, in order
+    // Forgets what was observed: frames, page addresses and the counters.
+    // The flash image and the controller's state stay.
     void ClearLog();
+
+    // Called on the worker thread for every complete frame received, before
+    // it is answered. Set it before Start().
+    using TFrameHook = std::function<void(const std::string& frame, bool checksumGood)>;
+    void OnFrame(TFrameHook hook);
 
     // Writes the flash image to a file; false and *error on failure.
     bool WriteFlashImage(const std::string& path, std::string* error = nullptr) const;
