@@ -1,0 +1,207 @@
+#include "CPortCtl.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+TComSelect::TPortLister& PortLister()
+{
+    static TComSelect::TPortLister lister;
+    return lister;
+}
+
+int FindItem(const QComboBox* items, const std::string& text)
+{
+    // MatchFixedString without MatchCaseSensitive compares without regard to case.
+    return items->findText(QString::fromStdString(text), Qt::MatchFixedString);
+}
+
+} // namespace
+
+void SortPortNames(std::vector<std::string>& ports)
+{
+    std::stable_sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+        const QString fa = QString::fromStdString(a).toCaseFolded();
+        const QString fb = QString::fromStdString(b).toCaseFolded();
+        return QString::localeAwareCompare(fa, fb) < 0;
+    });
+}
+
+void TComSelect::SetPortLister(TPortLister lister)
+{
+    PortLister() = std::move(lister);
+}
+
+void TComSelect::SetComProperty(TComProperty value)
+{
+    FComProperty = value;
+    switch (value) {
+    case cpPort:
+        SelectPort();
+        break;
+    case cpBaudRate:
+        SelectBaudRate();
+        break;
+    case cpNone:
+        if (FItems)
+            FItems->clear();
+        break;
+    default:
+        // Data bits, stop bits, parity and flow control are not offered here.
+        if (FItems)
+            FItems->clear();
+        break;
+    }
+}
+
+void TComSelect::SelectPort()
+{
+    std::vector<std::string> ports;
+    if (const auto& lister = PortLister()) {
+        lister(ports);
+        SortPortNames(ports);
+    } else {
+        EnumComPorts(ports);
+    }
+    if (!FItems)
+        return;
+    FItems->clear();
+    for (const auto& p : ports)
+        FItems->addItem(QString::fromStdString(p));
+}
+
+void TComSelect::SelectBaudRate()
+{
+    if (!FItems)
+        return;
+    FItems->clear();
+    for (const char* name : BaudRateStrings)
+        FItems->addItem(QString::fromLatin1(name));
+}
+
+void TComSelect::Change(const std::string& text)
+{
+    switch (FComProperty) {
+    case cpPort:
+        FPort = text;
+        break;
+    case cpBaudRate:
+        FBaudRate = StrToBaudRate(text);
+        break;
+    default:
+        break;
+    }
+}
+
+void TComSelect::ApplySettings()
+{
+    if (!FComPort)
+        return;
+    switch (FComProperty) {
+    case cpPort:
+        FComPort->SetPort(FPort);
+        break;
+    case cpBaudRate:
+        FComPort->SetBaudRate(FBaudRate);
+        break;
+    default:
+        break;
+    }
+}
+
+void TComSelect::UpdateSettings(std::int32_t& itemIndex)
+{
+    if (!FComPort || !FItems)
+        return;
+    switch (FComProperty) {
+    case cpPort:
+        itemIndex = FindItem(FItems, FComPort->Port());
+        if (itemIndex >= 0)
+            FPort = FItems->itemText(itemIndex).toStdString();
+        break;
+    case cpBaudRate:
+        itemIndex = FindItem(FItems, BaudRateToStr(FComPort->BaudRate()));
+        if (itemIndex >= 0)
+            FBaudRate = StrToBaudRate(FItems->itemText(itemIndex).toStdString());
+        break;
+    default:
+        break;
+    }
+}
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent)
+{
+    setEditable(false);
+    FComSelect.FItems = this;
+}
+
+TComComboBox::~TComComboBox()
+{
+    QObject::disconnect(FPortDestroyed);
+}
+
+void TComComboBox::SetComPort(TCustomComPort* value)
+{
+    if (value == FComSelect.FComPort)
+        return;
+    QObject::disconnect(FPortDestroyed);
+    FComSelect.FComPort = value;
+    if (value) {
+        FPortDestroyed = connect(value, &QObject::destroyed, this, [this] { Notification(); });
+        UpdateSettings();
+    }
+}
+
+void TComComboBox::SetComProperty(TComProperty value)
+{
+    FComSelect.SetComProperty(value);
+    if (count() == 0)
+        return;
+    if (FComSelect.FComPort)
+        UpdateSettings();
+    else
+        setCurrentIndex(0);
+}
+
+std::string TComComboBox::GetText() const
+{
+    const int i = currentIndex();
+    return i < 0 ? std::string() : itemText(i).toStdString();
+}
+
+void TComComboBox::SetText(const std::string& value)
+{
+    const int i = FindItem(this, value);
+    if (i >= 0)
+        setCurrentIndex(i);
+}
+
+void TComComboBox::ApplySettings()
+{
+    FComSelect.ApplySettings();
+}
+
+void TComComboBox::UpdateSettings()
+{
+    std::int32_t index = currentIndex();
+    FComSelect.UpdateSettings(index);
+    setCurrentIndex(index);
+}
+
+void TComComboBox::Change()
+{
+    FComSelect.Change(GetText());
+    if (FComSelect.FAutoApply)
+        ApplySettings();
+}
+
+void TComComboBox::Notification()
+{
+    FComSelect.FComPort = nullptr;
+    FPortDestroyed = {};
+    if (count() > 0)
+        setCurrentIndex(0);
+}

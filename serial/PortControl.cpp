@@ -1,0 +1,49 @@
+// The open/close button and the opening of the port before a send.
+#include "serial/CPort.h"
+#include "serial/CPortCtl.h"
+#include "ui/Dialogs.h"
+#include "ui/MainUnit.h"
+
+#include <QPushButton>
+
+namespace {
+
+QString CannotOpenText(const TComComboBox* portSelector)
+{
+    return QStringLiteral("Nie można otwortzyć portu ") +
+           QString::fromStdString(portSelector->GetText());
+}
+
+} // namespace
+
+bool TMainForm::IfOpenPort()
+{
+    btnOpenClose->setText(QStringLiteral("Close Port"));
+    if (ComPort1->Connected())
+        return true;
+    try {
+        ComPort1->Open();
+    } catch (const EComPort&) {
+        btnOpenClose->setText(QStringLiteral("Open"));
+        Dialogs().Message(this, CannotOpenText(cbComName));
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::btnOpenCloseClick()
+{
+    // The port's state decides, never the caption.
+    try {
+        if (ComPort1->Connected()) {
+            ComPort1->Close();
+            btnOpenClose->setText(QStringLiteral("Open"));
+        } else {
+            ComPort1->Open();
+            btnOpenClose->setText(QStringLiteral("Close"));
+        }
+    } catch (const EComPort&) {
+        btnOpenClose->setText(QStringLiteral("Open"));
+        Dialogs().Message(this, CannotOpenText(cbComName));
+    }
+}

@@ -13,6 +13,8 @@
 #include <string>
 
 class QCheckBox;
+class QCloseEvent;
+class QColor;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -115,6 +117,10 @@ public:
     void FormCreate();
     void AppendLog(const QString& line);
     void btnClearMemoClick();
+    // A colour selector's own colour (its background), as the layout sets it
+    // and the colour handlers change it.
+    static void SetSelectorColour(QComboBox* box, const QColor& colour);
+    static QColor SelectorColour(const QComboBox* box);
 
     // ---- IReceiverHost ----
     void LogLine(const std::string& line) override;
@@ -169,6 +175,10 @@ public:
     // ---- connection control (serial/) ----
     bool IfOpenPort();
     void btnOpenCloseClick();
+
+protected:
+    // Closing the window releases the port at once.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildLayout();
