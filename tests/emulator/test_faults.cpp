@@ -1,0 +1,219 @@
+// The faults the emulator can be told to make, each on the next answer(s) only.
+#include "ToolSide.h"
+#include "emulator/Emulator.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+
+namespace {
+
+const std::string cTestConnect = Bytes("1B 01 0A 00 5B C2 00 00 0D 0A");
+const std::string cFillScreen = Bytes("1B 04 0A 00 97 B5 00 00 0D 0A");
+const std::string cVersionCmd = Bytes("1B 0D 0A 00 4B 77 00 00 0D 0A");
+const QString cTestConnectAnswer = "1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D 0A";
+const QString cFillScreenAnswer = "1B 04 10 00 25 26 00 00 00 00 00 00 01 00 0D 0A";
+const QString cVersionAnswer = "1B 0D 10 00 8F CC 00 00 66 00 00 00 01 02 0D 0A";
+
+std::string PageFrame(std::uint32_t address, char fill)
+{
+    TBytes f(272, fill);
+    f.replace(0, 8, std::string("\x1B\x0B\x10\x01\x00\x00\x00\x00", 8));
+    PutLE32(reinterpret_cast<std::uint8_t*>(f.data()) + 8, address);
+    f[12] = f[13] = 0;
+    f[270] = '\r';
+    f[271] = '\n';
+    return Sealed(f);
+}
+
+} // namespace
+
+class TestEmulatorFaults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TEmulator> emu;
+    std::unique_ptr<TToolSide> tool;
+
+private slots:
+    void init()
+    {
+        emu = std::make_unique<TEmulator>();
+        std::string error;
+        QVERIFY2(emu->Start(&error), error.c_str());
+        tool = std::make_unique<TToolSide>(emu->SlavePath());
+        QVERIFY(tool->IsOpen());
+    }
+    void cleanup()
+    {
+        tool.reset();
+        emu.reset();
+    }
+
+    void dropAnswers()
+    {
+        emu->DropAnswers(2);
+        QVERIFY(tool->Write(cTestConnect + cFillScreen + cVersionCmd));
+        // Frames are handled in order: the version answer first means the two
+        // before it were dropped.
+        QCOMPARE(Hex(tool->Read(16)), cVersionAnswer);
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), cTestConnectAnswer);
+        QVERIFY(emu->WaitForAnswers(2, 3000));
+        QCOMPARE(emu->AnswersSent(), std::size_t(2));
+        QCOMPARE(emu->Frames().size(), std::size_t(4));
+    }
+
+    void droppedSpeedCommandStillSwitches()
+    {
+        // The controller acted; only its answer got lost.
+        emu->DropAnswers(1);
+        QVERIFY(tool->Write(Bytes("1B 0A 0A 00 E0 C6 00 00 0D 0A")));
+        QTRY_COMPARE_WITH_TIMEOUT(emu->Speed(), 115200, 3000);
+        QCOMPARE(emu->AnswersSent(), std::size_t(0));
+    }
+
+    void corruptChecksum()
+    {
+        emu->CorruptChecksum(2);
+        QVERIFY(tool->Write(cTestConnect));
+        std::string got = tool->Read(16);
+        QVERIFY(!VerifyFrame(got));
+        QCOMPARE(Hex(got.substr(0, 4)), cTestConnectAnswer.left(11));
+        QCOMPARE(Hex(got.substr(6)), cTestConnectAnswer.mid(18));
+        QVERIFY(tool->Write(cFillScreen));
+        got = tool->Read(16);
+        QVERIFY(!VerifyFrame(got));
+        QCOMPARE(std::uint8_t(got[1]), cmd_FillScreen);
+        QVERIFY(tool->Write(cVersionCmd));
+        QCOMPARE(Hex(tool->Read(16)), cVersionAnswer);
+    }
+
+    void splitAnswer_data()
+    {
+        QTest::addColumn<std::vector<std::size_t>>("sizes");
+        QTest::addColumn<std::vector<std::size_t>>("boundaries");
+        QTest::newRow("5,6,5") << std::vector<std::size_t>{5, 6, 5} << std::vector<std::size_t>{5, 11};
+        QTest::newRow("between CR and LF") << std::vector<std::size_t>{15, 1} << std::vector<std::size_t>{15};
+        QTest::newRow("rest in a last chunk") << std::vector<std::size_t>{1, 2} << std::vector<std::size_t>{1, 3};
+    }
+    void splitAnswer()
+    {
+        QFETCH(std::vector<std::size_t>, sizes);
+        QFETCH(std::vector<std::size_t>, boundaries);
+        emu->SplitAnswer(sizes, 150);
+        QVERIFY(tool->Write(cTestConnect));
+        const auto chunks = tool->ReadChunks(16);
+        std::string all;
+        std::set<std::size_t> readEnds;
+        for (const auto& c : chunks) {
+            all += c;
+            readEnds.insert(all.size());
+        }
+        QCOMPARE(Hex(all), cTestConnectAnswer);
+        // Every chunk boundary is also a boundary between reads: the pieces
+        // reached the tool apart.
+        for (auto b : boundaries)
+            QVERIFY2(readEnds.count(b), qPrintable(QString("no read ended at byte %1").arg(b)));
+        QVERIFY(emu->WaitForAnswers(1, 3000));
+
+        QVERIFY(tool->Write(cFillScreen));
+        QCOMPARE(Hex(tool->Read(16)), cFillScreenAnswer);
+    }
+
+    void noiseBeforeAnswer()
+    {
+        emu->NoiseBeforeAnswer(std::string("\x00\xAA\x0D\x0A\x55", 5));
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(21)), "00 AA 0D 0A 55 " + cTestConnectAnswer);
+        QVERIFY(tool->Write(cFillScreen));
+        QCOMPARE(Hex(tool->Read(16)), cFillScreenAnswer);
+    }
+
+    void glueAnswers()
+    {
+        emu->GlueAnswers();
+        // The bad frame after the first command is logged only once the first
+        // command has been dealt with; its answer must still be held back.
+        QVERIFY(tool->Write(cTestConnect + Bytes("1B 01 0A 00 00 00 00 00 0D 0A")));
+        QVERIFY(emu->WaitForFrames(2, 3000));
+        QVERIFY(!tool->HasInput());
+        QCOMPARE(emu->AnswersSent(), std::size_t(0));
+        QVERIFY(tool->Write(cFillScreen));
+        const auto chunks = tool->ReadChunks(32);
+        QCOMPARE(chunks.size(), std::size_t(1));
+        QCOMPARE(Hex(chunks[0]), cTestConnectAnswer + " " + cFillScreenAnswer);
+        QVERIFY(emu->WaitForAnswers(2, 3000));
+        // Only two answers were glued.
+        QVERIFY(tool->Write(cVersionCmd));
+        QCOMPARE(Hex(tool->Read(16)), cVersionAnswer);
+    }
+
+    void answerWithCode()
+    {
+        emu->AnswerWithCode(14);
+        QVERIFY(tool->Write(cTestConnect));
+        const std::string got = tool->Read(16);
+        QCOMPARE(Hex(got), QString("1B 0E 10 00 B9 4C 00 00 00 00 00 00 01 00 0D 0A"));
+        QVERIFY(VerifyFrame(got));
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), cTestConnectAnswer);
+    }
+
+    void confirmPageAt()
+    {
+        // Only a page confirmation takes the address, and only the next one.
+        emu->ConfirmPageAt(0x2000);
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), cTestConnectAnswer);
+        QVERIFY(tool->Write(PageFrame(4096, '\x77')));
+        QCOMPARE(Hex(tool->Read(16)), QString("1B 0B 10 00 01 17 00 00 00 20 00 00 01 00 0D 0A"));
+        QVERIFY(tool->Write(PageFrame(256, '\x78')));
+        QCOMPARE(Hex(tool->Read(16)), QString("1B 0B 10 00 96 C1 00 00 00 01 00 00 01 00 0D 0A"));
+        // The page went where the frame said, not where the confirmation said.
+        const auto image = emu->FlashImage();
+        QCOMPARE(int(image[4096]), 0x77);
+        QCOMPARE(int(image[0x2000]), 0xFF);
+        QCOMPARE(int(image[256]), 0x78);
+        QCOMPARE(emu->PageAddresses(), (std::vector<std::uint32_t>{4096, 256}));
+    }
+
+    void setResponse()
+    {
+        emu->SetResponse(rec_ResponseRepeat, 2);
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), QString("1B 01 10 00 03 FE 00 00 00 00 00 00 03 00 0D 0A"));
+        QVERIFY(tool->Write(PageFrame(4096, '\x01')));
+        QCOMPARE(Hex(tool->Read(16)), QString("1B 0B 10 00 E4 A3 00 00 00 10 00 00 03 00 0D 0A"));
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), cTestConnectAnswer);
+        emu->SetResponse(rec_ResponseWrong);
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), QString("1B 01 10 00 B7 88 00 00 00 00 00 00 02 00 0D 0A"));
+        QVERIFY(tool->Write(cTestConnect));
+        QCOMPARE(Hex(tool->Read(16)), cTestConnectAnswer);
+    }
+
+    void faultsWaitForAnAnswerToApplyTo()
+    {
+        // Dropped and unanswered frames do not use up the one-shot faults.
+        emu->DropAnswers(1);
+        emu->NoiseBeforeAnswer("\xEE");
+        emu->AnswerWithCode(cmd_Restart);
+        std::string bad = cTestConnect;
+        bad[5] = 0;
+        QVERIFY(tool->Write(cTestConnect + bad + cFillScreen));
+        QCOMPARE(Hex(tool->Read(17)), QString("EE 1B 02 10 00 4E F0 00 00 00 00 00 00 01 00 0D 0A"));
+    }
+
+    void sendRaw()
+    {
+        emu->SendRaw(std::string("\x01\x1B\x00\x0D\x0A", 5));
+        QCOMPARE(Hex(tool->Read(5)), QString("01 1B 00 0D 0A"));
+        QVERIFY(!tool->HasInput());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEmulatorFaults)
+#include "test_faults.moc"
