@@ -6,6 +6,7 @@
 #include "CPortTypes.h"
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -149,6 +150,11 @@ public:
     std::uint32_t ReadAsyncLastError() const { return FReadAsyncLastError; }
     // True while an event thread exists for the open port.
     bool ThreadCreated() const { return FThreadCreated; }
+    // True while that thread is still waiting for received bytes (it ends early
+    // after an error in a delivery or when the line hangs up).
+    bool EventThreadActive() const;
+    // True while a received-bytes event waits to be delivered on the GUI thread.
+    bool DeliveryPending() const;
 
     // Characters-received handler, called on the GUI thread with count >= 1.
     TRxCharEvent OnRxChar;
@@ -171,6 +177,22 @@ protected:
     std::uint32_t FReadAsyncLastError = 0;
 
     friend class TComThread;
+
+private Q_SLOTS:
+    // Queued by the event thread: runs a waiting delivery on the GUI thread.
+    void ServeHandOvers();
+
+private:
+    struct THandOver;
+    void CloseImpl(bool raisePurge);
+    void StartEventThread();
+    void RequestStop(TComThread* t);
+    void WaitForThread(TComThread* t);
+    void RunDelivery(TComThread* t);
+    void ReapRetired();
+    void JoinThread(TComThread* t);
+
+    std::unique_ptr<THandOver> FHandOver;
 };
 
 class TComPort : public TCustomComPort {
