@@ -306,7 +306,6 @@ void ApplyThreadPriority(TThreadPriority p)
 
 void TComThread::Execute()
 {
-    pthread_setname_np(pthread_self(), "qv-comevents");
     ApplyThreadPriority(FPriority);
     TCustomComPort::THandOver& ho = *FComPort->FHandOver;
 
@@ -406,6 +405,7 @@ void TCustomComPort::StartEventThread()
     auto* t = new TComThread(this, FHandle, stopFd, FEvents.contains(evRxChar), FEventThreadPriority);
     try {
         t->FThread = std::thread([t] { t->Execute(); });
+        pthread_setname_np(t->FThread.native_handle(), "qv-comevents"); // named for debuggers and tests
     } catch (const std::system_error& e) {
         delete t;
         throw EComPort(CError_OpenFailed, e.code().value(), FPort);
