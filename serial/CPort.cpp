@@ -668,7 +668,10 @@ void TCustomComPort::CloseImpl(bool raisePurge)
     ReapRetired();
     // Loops because a delivery run while waiting may close the port and open it again.
     while (FConnected) {
-        if (tcflush(FHandle, TCIOFLUSH) != 0 && !DeviceGone(errno) && raisePurge)
+        // Aborts what is still going out only: bytes already received stay for
+        // a delivery the event thread has queued, which runs below (DestroyHandle
+        // drops the rest).
+        if (tcflush(FHandle, TCOFLUSH) != 0 && !DeviceGone(errno) && raisePurge)
             throw EComPort(CError_PurgeFailed, errno, FPort);
         TComThread* t = FEventThread;
         if (t) {
