@@ -9,7 +9,7 @@ namespace {
 // Light slate-blue skin. The progress bar has no rule here: it keeps the
 // platform look.
 const char* const cAquaLightSlate = R"(
-TMainForm, QTabWidget > QWidget, QDialog, QMessageBox {
+TMainForm, QTabWidget > QStackedWidget, QDialog, QMessageBox {
     background-color: #e8edf3;
 }
 QTabWidget::pane {
