@@ -6,6 +6,8 @@
 //                          (messages: OK, questions: No, errors: OK)
 //   QV_REPORT_SHOWN=1      print "QV_SHOWN <ms>" once the window has first been painted,
 //                          <ms> counted from the start of main
+//   QV_TAB=n[.m]           show tab n (from 0) of the main tab control, and tab m of
+//                          the text tabs
 //   QV_CLICK=a,b,...       after showing, click these buttons (object names) in turn,
 //                          one every QV_CLICK_GAP_MS (default 300) milliseconds
 //   QV_SCREENSHOT=file.png grab the window into the file QV_SCREENSHOT_MS (default 1500)
@@ -22,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -78,6 +81,12 @@ int EnvInt(const char* name, int fallback)
 
 void ScheduleHooks(TMainForm& form)
 {
+    const QStringList tabs = qEnvironmentVariable("QV_TAB").split(QLatin1Char('.'));
+    if (!tabs.value(0).isEmpty())
+        form.PageControl->setCurrentIndex(tabs.value(0).toInt());
+    if (!tabs.value(1).isEmpty())
+        form.PageControlText->setCurrentIndex(tabs.value(1).toInt());
+
     const int clickGap = EnvInt("QV_CLICK_GAP_MS", 300);
     const QStringList clicks =
         qEnvironmentVariable("QV_CLICK").split(QLatin1Char(','), Qt::SkipEmptyParts);

@@ -5,6 +5,8 @@
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -97,7 +100,8 @@ void SetupSpin(TSpinEdit* s, int lo, int hi, int value, bool big, bool centred)
         s->setFont(TahomaFont(24));
     if (centred)
         s->setAlignment(Qt::AlignCenter);
-    s->setMinimumWidth(big ? 104 : 70);
+    if (big)
+        s->setMinimumWidth(104);
 }
 
 void FillColourList(QComboBox* box, int selected)
@@ -105,6 +109,10 @@ void FillColourList(QComboBox* box, int selected)
     for (int i = 0; i < ColourNames().size(); ++i) {
         QPixmap swatch(14, 14);
         swatch.fill(ColourValues()[i]);
+        QPainter edge(&swatch);
+        edge.setPen(QColor(0x80, 0x80, 0x80));
+        edge.drawRect(0, 0, 13, 13);
+        edge.end();
         box->addItem(QIcon(swatch), ColourNames()[i]);
     }
     box->setCurrentIndex(selected);
@@ -232,6 +240,7 @@ void TMainForm::BuildLayout()
         grid->setVerticalSpacing(6);
 
         auto* portRow = new QHBoxLayout;
+        portRow->setSpacing(8);
         QV_MAKE(btnOpenClose, QPushButton, panel);
         btnOpenClose->setText(QStringLiteral("Open"));
         btnOpenClose->setMinimumWidth(90);
@@ -262,6 +271,7 @@ void TMainForm::BuildLayout()
         cbComSpeed->SetComPort(ComPort1);
 
         auto* cmdRow = new QHBoxLayout;
+        cmdRow->setSpacing(8);
         QV_MAKE(btnTestConnection, QPushButton, panel);
         btnTestConnection->setText(QStringLiteral("Test connection"));
         QV_MAKE(btnRestart, QPushButton, panel);
@@ -438,7 +448,9 @@ void TMainForm::BuildLayout()
                 cbad->addItem(QString::number(n));
             cbad->setCurrentIndex(0);
             cbad->setFont(TahomaFont(24, true));
-            cbad->setMinimumWidth(70);
+            cbad->lineEdit()->setFont(TahomaFont(24, true));
+            cbad->setMinimumWidth(76);
+            cbad->setMinimumHeight(cbad->lineEdit()->fontMetrics().height() + 8);
             QV_MAKE(cbsdt, QComboBox, TabSheet2);
             FillColourList(cbsdt, 1);
             SetSelectorColour(cbsdt, ColourValues()[1]);
@@ -449,18 +461,20 @@ void TMainForm::BuildLayout()
             cbsd->addItems(FontNames());
             cbsd->setMaxVisibleItems(16);
             cbsd->setCurrentIndex(0);
-            auto* adLabel = BuddyLabel(QStringLiteral("Autonomiczna animacja tekstu numer:"), cbad,
-                                       TabSheet2);
-            adLabel->setWordWrap(true);
-            left->addWidget(adLabel, 0, 0);
-            left->addWidget(cbad, 0, 1);
-            left->addWidget(BuddyLabel(QStringLiteral("Kolor:"), cbsdt, TabSheet2), 1, 0);
-            left->addWidget(cbsdt, 1, 1);
-            left->addWidget(BuddyLabel(QStringLiteral("Tło:"), cbsdb, TabSheet2), 2, 0);
-            left->addWidget(cbsdb, 2, 1);
-            left->addWidget(BuddyLabel(QStringLiteral("Czcionka:"), cbsd, TabSheet2), 3, 0);
-            left->addWidget(cbsd, 3, 1);
-            left->setColumnMinimumWidth(1, 130);
+            auto* adRow = new QHBoxLayout;
+            adRow->setSpacing(8);
+            adRow->addWidget(BuddyLabel(QStringLiteral("Autonomiczna animacja tekstu numer:"), cbad,
+                                        TabSheet2));
+            adRow->addWidget(cbad);
+            adRow->addStretch(1);
+            left->addWidget(BuddyLabel(QStringLiteral("Kolor:"), cbsdt, TabSheet2), 0, 0);
+            left->addWidget(cbsdt, 0, 1);
+            left->addWidget(BuddyLabel(QStringLiteral("Tło:"), cbsdb, TabSheet2), 1, 0);
+            left->addWidget(cbsdb, 1, 1);
+            left->addWidget(BuddyLabel(QStringLiteral("Czcionka:"), cbsd, TabSheet2), 2, 0);
+            left->addWidget(cbsd, 2, 1);
+            left->setColumnMinimumWidth(1, 150);
+            left->setColumnStretch(1, 1);
 
             QV_MAKE(gbRamka, QGroupBox, TabSheet2);
             gbRamka->setTitle(QStringLiteral("Rozmiar i położenie okna tekstu"));
@@ -487,6 +501,8 @@ void TMainForm::BuildLayout()
                 g->addWidget(sedH, 3, 1);
             }
 
+            gbRamka->setMinimumWidth(gbRamka->fontMetrics().horizontalAdvance(gbRamka->title()) + 30);
+
             QV_MAKE(gbAnimacja, QGroupBox, TabSheet2);
             gbAnimacja->setTitle(QStringLiteral("Animacja / interwał"));
             {
@@ -496,8 +512,10 @@ void TMainForm::BuildLayout()
                 g->setVerticalSpacing(3);
                 QV_MAKE(sedHoriz, TSpinEdit, gbAnimacja);
                 SetupSpin(sedHoriz, -100, 100, 5, true, true);
+                sedHoriz->setMinimumWidth(90);
                 QV_MAKE(sedVert, TSpinEdit, gbAnimacja);
                 SetupSpin(sedVert, -100, 100, 5, true, true);
+                sedVert->setMinimumWidth(90);
                 g->addWidget(BuddyLabel(QStringLiteral("W poziomie:"), sedHoriz, gbAnimacja), 0, 0);
                 g->addWidget(sedHoriz, 0, 1);
                 g->addWidget(new QLabel(QStringLiteral("100/x (na [s])"), gbAnimacja), 0, 2);
@@ -520,12 +538,15 @@ void TMainForm::BuildLayout()
             sendRow->addWidget(esd, 1);
             sendRow->addWidget(btnCbsdSend);
 
-            page->addLayout(left, 0, 0, Qt::AlignTop);
-            page->addWidget(gbRamka, 0, 1, Qt::AlignTop);
-            page->addWidget(gbAnimacja, 0, 2, Qt::AlignTop);
-            page->addLayout(sendRow, 1, 0, 1, 3);
-            page->setColumnStretch(2, 1);
-            page->setRowStretch(0, 1);
+            // The window selector on top; colours and font below it beside
+            // the steps; the window's frame at the right, over both rows.
+            page->addLayout(adRow, 0, 0, 1, 2);
+            page->addLayout(left, 1, 0, Qt::AlignTop);
+            page->addWidget(gbAnimacja, 1, 1, Qt::AlignTop);
+            page->addWidget(gbRamka, 0, 2, 2, 1, Qt::AlignTop);
+            page->addLayout(sendRow, 2, 0, 1, 3);
+            page->setColumnStretch(0, 1);
+            page->setRowStretch(1, 1);
         }
         PageControlText->addTab(TabSheet2, QStringLiteral("Tekst dynamiczny określony rozmiarem"));
         PageControlText->setCurrentWidget(TabStatText);
@@ -535,19 +556,21 @@ void TMainForm::BuildLayout()
     // ---- "Grafika" ----
     QV_MAKE(TabGFX, QWidget, PageControl);
     {
-        auto* l = new QHBoxLayout(TabGFX);
-        l->setContentsMargins(16, 16, 16, 16);
+        auto* outer = new QVBoxLayout(TabGFX);
+        outer->setContentsMargins(16, 16, 16, 16);
+        auto* l = new QHBoxLayout;
         l->setSpacing(10);
+        outer->addLayout(l);
+        outer->addStretch(1);
         QV_MAKE(seLogo, TSpinEdit, TabGFX);
         SetupSpin(seLogo, 1, 64, 1, true, false);
         seLogo->setMinimumWidth(90);
         QV_MAKE(btnSendLogo, QPushButton, TabGFX);
         btnSendLogo->setText(QStringLiteral("Wyświetl"));
         btnSendLogo->setMinimumWidth(90);
-        l->addWidget(BuddyLabel(QStringLiteral("Wybierz grafikę:"), seLogo, TabGFX), 0,
-                     Qt::AlignTop);
-        l->addWidget(seLogo, 0, Qt::AlignTop);
-        l->addWidget(btnSendLogo, 0, Qt::AlignTop);
+        l->addWidget(BuddyLabel(QStringLiteral("Wybierz grafikę:"), seLogo, TabGFX));
+        l->addWidget(seLogo);
+        l->addWidget(btnSendLogo);
         l->addStretch(1);
     }
     PageControl->addTab(TabGFX, QStringLiteral("Grafika"));
@@ -588,7 +611,9 @@ void TMainForm::BuildLayout()
         pBar->setValue(0);
         pBar->setTextVisible(false);
         pBar->setFixedHeight(17);
-        // No rule of the visual style reaches it: it keeps the platform look.
+        // Unskinned: no rule of the visual style names it, and it keeps the
+        // platform's own colours.
+        pBar->setPalette(pBar->style()->standardPalette());
         l->addWidget(pBar);
     }
     PageControl->addTab(TabUpdate, QStringLiteral("Aktualizacja"));
@@ -680,13 +705,17 @@ void TMainForm::PauseMs(int ms)
 
 void TMainForm::SetSelectorColour(QComboBox* box, const QColor& colour)
 {
-    QPalette p = box->palette();
-    p.setColor(QPalette::Base, colour);
-    p.setColor(QPalette::Button, colour);
-    box->setPalette(p);
+    // The list draws as a button: its face takes the colour, its text a
+    // colour that stays readable on it.
     const QColor text = colour.lightness() < 128 ? QColor(Qt::white) : QColor(Qt::black);
-    box->setStyleSheet(QStringLiteral("QComboBox { background-color: %1; color: %2; }")
-                           .arg(colour.name(), text.name()));
+    QPalette p = box->palette();
+    for (auto role : {QPalette::Base, QPalette::Button, QPalette::Window})
+        p.setColor(role, colour);
+    for (auto role : {QPalette::Text, QPalette::ButtonText, QPalette::WindowText})
+        p.setColor(role, text);
+    box->setPalette(p);
+    // The opened list keeps the window's colours.
+    box->view()->setPalette(QApplication::palette(box->view()));
 }
 
 QColor TMainForm::SelectorColour(const QComboBox* box)

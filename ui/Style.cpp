@@ -1,13 +1,15 @@
 #include "Style.h"
 
 #include <QApplication>
+#include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
 
 namespace {
 
-// Light slate-blue skin. The progress bar has no rule here: it keeps the
-// platform look.
+// Light slate-blue skin: a palette for the fields and lists (the base
+// style draws their arrows) and a sheet for frames, tabs and buttons. The
+// progress bar has no rule here and gets the platform's own palette back.
 const char* const cAquaLightSlate = R"(
 TMainForm, QTabWidget > QStackedWidget, QDialog, QMessageBox {
     background-color: #e8edf3;
@@ -73,32 +75,6 @@ QPushButton:focus {
 QPushButton:disabled {
     color: #8893a0;
 }
-QComboBox, QSpinBox, QLineEdit {
-    color: #0d1b2a;
-    background-color: #ffffff;
-    border: 1px solid #8a9bb4;
-    border-radius: 3px;
-    padding: 1px 3px;
-    selection-background-color: #7f9cc4;
-}
-QComboBox:focus, QSpinBox:focus, QLineEdit:focus {
-    border-color: #4f74a6;
-}
-QComboBox::drop-down {
-    border-left: 1px solid #a9b7ca;
-    width: 16px;
-    background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #f4f7fb, stop:1 #d3dce8);
-}
-QComboBox QAbstractItemView {
-    background-color: #ffffff;
-    selection-background-color: #7f9cc4;
-    border: 1px solid #8a9bb4;
-}
-QSpinBox::up-button, QSpinBox::down-button {
-    width: 16px;
-    background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #f4f7fb, stop:1 #d3dce8);
-    border-left: 1px solid #a9b7ca;
-}
 QPlainTextEdit {
     color: #0d1b2a;
     background-color: #ffffff;
@@ -119,15 +95,44 @@ QFrame#StatusPanel {
 }
 )";
 
+QPalette SlatePalette(const QPalette& from)
+{
+    QPalette p = from;
+    const QColor window(0xe8, 0xed, 0xf3);
+    const QColor button(0xdc, 0xe4, 0xee);
+    const QColor text(0x10, 0x20, 0x2f);
+    const QColor highlight(0x6d, 0x8f, 0xbf);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Window, window);
+        p.setColor(group, QPalette::WindowText, text);
+        p.setColor(group, QPalette::Button, button);
+        p.setColor(group, QPalette::ButtonText, text);
+        p.setColor(group, QPalette::Base, Qt::white);
+        p.setColor(group, QPalette::AlternateBase, QColor(0xf1, 0xf4, 0xf8));
+        p.setColor(group, QPalette::Text, text);
+        p.setColor(group, QPalette::Highlight, highlight);
+        p.setColor(group, QPalette::HighlightedText, Qt::white);
+        p.setColor(group, QPalette::Light, Qt::white);
+        p.setColor(group, QPalette::Midlight, QColor(0xc9, 0xd4, 0xe2));
+        p.setColor(group, QPalette::Mid, QColor(0x9a, 0xaa, 0xc0));
+        p.setColor(group, QPalette::Dark, QColor(0x7d, 0x8f, 0xa8));
+        p.setColor(group, QPalette::Shadow, QColor(0x4a, 0x5a, 0x70));
+    }
+    p.setColor(QPalette::Disabled, QPalette::Window, window);
+    p.setColor(QPalette::Disabled, QPalette::Button, button);
+    return p;
+}
+
 } // namespace
 
 bool ApplyVisualStyle(QApplication& app)
 {
-    // The sheet draws on top of Fusion; without it the plain look stays.
+    // The skin draws on top of Fusion; without it the plain look stays.
     QStyle* base = QStyleFactory::create(QStringLiteral("Fusion"));
     if (!base)
         return false;
-    app.setStyle(base);
+    QApplication::setStyle(base);
+    QApplication::setPalette(SlatePalette(base->standardPalette()));
     app.setStyleSheet(QString::fromUtf8(cAquaLightSlate));
     return true;
 }
