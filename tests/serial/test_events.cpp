@@ -500,11 +500,12 @@ void TestEvents::destroyedInsideItsOwnDelivery()
     QVERIFY(peer.ok());
     auto* port = new TComPort(nullptr);
     bool destroyed = false;
-    port->OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
+    port->OnRxChar = [&destroyed](TCustomComPort* sender, std::int32_t count) {
+        bool* flag = &destroyed; // this closure goes with the port
         std::string s;
         sender->ReadStr(s, count);
         delete sender;
-        destroyed = true;
+        *flag = true;
     };
     port->SetPort(peer.slavePath());
     port->Open();

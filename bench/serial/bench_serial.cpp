@@ -1,0 +1,233 @@
+// bench_serial: CPU cost of the serial port on the tool's side.
+//
+// The controller emulator runs in a forked child process (unpaced), on the
+// master side of a pty. This process is the tool's side only: a TComPort and
+// a receiver that collects and counts answer frames. Its CPU time is read
+// with CLOCK_PROCESS_CPUTIME_ID, so it covers the GUI thread and the port's
+// event thread and nothing of the emulator.
+//
+//   1. 10,000 test-connection frames, one after the other: each is written,
+//      answered by the emulator and delivered back through the event thread.
+//   2. The port open and idle for 10 s.
+#include "emulator/Emulator.h"
+#include "protocol/frame.h"
+#include "serial/CPort.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include <fstream>
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+double ClockMs(clockid_t id)
+{
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// CPU time of this process's event thread(s), from /proc (ms).
+double EventThreadCpuMs()
+{
+    double ms = 0;
+    const long tick = sysconf(_SC_CLK_TCK);
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            const std::string dir = std::string("/proc/self/task/") + e->d_name;
+            std::ifstream comm(dir + "/comm");
+            std::string name;
+            std::getline(comm, name);
+            if (name != "qv-comevents")
+                continue;
+            std::ifstream stat(dir + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto close = line.rfind(')');
+            if (close == std::string::npos)
+                continue;
+            // Fields after the name: state is field 3; utime and stime are 14 and 15.
+            std::size_t pos = close + 2;
+            for (int field = 3; field < 14; ++field)
+                pos = line.find(' ', pos) + 1;
+            const unsigned long long ut = std::strtoull(line.c_str() + pos, nullptr, 10);
+            pos = line.find(' ', pos) + 1;
+            const unsigned long long st = std::strtoull(line.c_str() + pos, nullptr, 10);
+            ms += double(ut + st) * 1000.0 / double(tick);
+        }
+        closedir(d);
+    }
+    return ms;
+}
+
+// The emulator's process: prints the pty path on `out`, serves until `in` closes.
+[[noreturn]] void RunEmulator(int out, int in)
+{
+    TEmulator::Options options;
+    options.pace = false;
+    TEmulator em(options);
+    std::string error;
+    if (!em.Start(&error)) {
+        std::fprintf(stderr, "emulator: %s\n", error.c_str());
+        _exit(1);
+    }
+    const std::string line = em.SlavePath() + "\n";
+    if (write(out, line.data(), line.size()) != ssize_t(line.size()))
+        _exit(1);
+    close(out);
+    char c;
+    while (read(in, &c, 1) > 0) {
+    }
+    std::fprintf(stderr, "emulator: %zu frames received, %zu answers sent\n", em.Frames().size(),
+                 em.AnswersSent());
+    em.Stop();
+    _exit(0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    constexpr int kFrames = 10000;
+    constexpr int kIdleMs = 10000;
+
+    // Fork before any thread exists in this process.
+    int toParent[2], toChild[2];
+    if (pipe(toParent) != 0 || pipe(toChild) != 0)
+        return 1;
+    const pid_t child = fork();
+    if (child < 0)
+        return 1;
+    if (child == 0) {
+        close(toParent[0]);
+        close(toChild[1]);
+        RunEmulator(toParent[1], toChild[0]);
+    }
+    close(toParent[1]);
+    close(toChild[0]);
+    std::string path;
+    char c;
+    while (read(toParent[0], &c, 1) == 1 && c != '\n')
+        path.push_back(c);
+    close(toParent[0]);
+    if (path.empty()) {
+        std::fprintf(stderr, "no emulator\n");
+        return 1;
+    }
+
+    QCoreApplication app(argc, argv);
+    TComPort port(nullptr);
+    port.SetPort(path);
+    port.SetEvents({evRxChar});
+    port.Buffer().SetInputSize(512);
+    port.Buffer().SetOutputSize(512);
+
+    TBytes frame = BuildCommandFrame(cmd_TestConnect);
+    SealFrame(frame);
+    std::string pending;
+    int sent = 0, answers = 0, bad = 0;
+    port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
+        std::string s;
+        sender->ReadStr(s, count);
+        pending += s;
+        // Frames: start byte, little-endian size at 2..3, whole frame checked.
+        for (;;) {
+            const auto start = pending.find(char(cBusStart));
+            if (start == std::string::npos) {
+                pending.clear();
+                break;
+            }
+            pending.erase(0, start);
+            if (pending.size() < cHeaderSize)
+                break;
+            const std::size_t size = GetLE16(reinterpret_cast<const std::uint8_t*>(pending.data()) + cOffSize);
+            if (size < cHeaderSize + 2 || size > 1024) {
+                pending.erase(0, 1);
+                continue;
+            }
+            if (pending.size() < size)
+                break;
+            if (VerifyFrame(std::string_view(pending).substr(0, size)))
+                ++answers;
+            else
+                ++bad;
+            pending.erase(0, size);
+            if (sent < kFrames) {
+                sender->WriteStr(frame);
+                ++sent;
+            } else {
+                QCoreApplication::quit();
+            }
+        }
+    };
+
+    try {
+        port.Open();
+    } catch (const EComPort& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+
+    // 1. Round trips.
+    const double wall0 = ClockMs(CLOCK_MONOTONIC);
+    const double cpu0 = ClockMs(CLOCK_PROCESS_CPUTIME_ID);
+    const double gui0 = ClockMs(CLOCK_THREAD_CPUTIME_ID);
+    const double ev0 = EventThreadCpuMs();
+    QTimer::singleShot(0, [&] {
+        port.WriteStr(frame);
+        ++sent;
+    });
+    QTimer guard; // a lost answer ends the run
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+    guard.start(120000);
+    const int rc = app.exec();
+    guard.stop();
+    const double wall = ClockMs(CLOCK_MONOTONIC) - wall0;
+    const double cpu = ClockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
+    const double gui = ClockMs(CLOCK_THREAD_CPUTIME_ID) - gui0;
+    const double ev = EventThreadCpuMs() - ev0;
+    if (rc != 0)
+        std::fprintf(stderr, "stopped after %d answers (no answer within the time limit)\n", answers);
+
+    std::printf("serial round trips: %d frames of %zu bytes sent, %d answers of 16 bytes back (%d bad)\n",
+                sent, frame.size(), answers, bad);
+    std::printf("  wall time per round trip:      %8.1f us\n", wall * 1000.0 / answers);
+    std::printf("  tool CPU per frame (process):  %8.1f us  (GUI thread %.1f us, event thread ~%.1f us)\n",
+                cpu * 1000.0 / answers, gui * 1000.0 / answers, ev * 1000.0 / answers);
+
+    // 2. Idle, port open.
+    const double idleCpu0 = ClockMs(CLOCK_PROCESS_CPUTIME_ID);
+    const double idleWall0 = ClockMs(CLOCK_MONOTONIC);
+    QTimer::singleShot(kIdleMs, [] { QCoreApplication::quit(); });
+    app.exec();
+    const double idleCpu = ClockMs(CLOCK_PROCESS_CPUTIME_ID) - idleCpu0;
+    const double idleWall = ClockMs(CLOCK_MONOTONIC) - idleWall0;
+    std::printf("idle with the port open: %.1f ms CPU in %.1f s = %.3f %% of one core (goal < 0.5 %%)\n",
+                idleCpu, idleWall / 1000.0, 100.0 * idleCpu / idleWall);
+    std::printf("  event thread still waiting: %s\n", port.EventThreadActive() ? "yes" : "no");
+
+    port.Close();
+    std::fflush(stdout);
+    close(toChild[1]); // the emulator stops
+    int status = 0;
+    waitpid(child, &status, 0);
+    rusage ru{};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    std::printf("emulator process (for comparison): %.1f ms CPU in all\n",
+                double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
+                    double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3);
+    return rc == 0 && answers == kFrames ? 0 : 1;
+}
