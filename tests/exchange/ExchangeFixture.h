@@ -116,6 +116,18 @@ struct TExchangeRig {
         return true;
     }
 
+    // Opens the emulator's port from elsewhere: its lock then keeps the
+    // window from opening it. (Unplugging would free the pseudo-terminal's
+    // number for another test's emulator running at the same time.)
+    [[nodiscard]] std::unique_ptr<TComPort> HoldPort() const
+    {
+        auto holder = std::make_unique<TComPort>(nullptr);
+        holder->SetEvents({});
+        holder->SetPort(emu.SlavePath());
+        holder->Open();
+        return holder;
+    }
+
     // The frames the emulator received, as hex text.
     QStringList Received() const
     {

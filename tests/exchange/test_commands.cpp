@@ -149,7 +149,7 @@ private slots:
         TExchangeRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
-        rig.emu.Unplug(); // the pseudo-terminal is gone
+        const auto holder = rig.HoldPort(); // in use elsewhere
         QCOMPARE(f.cbComName->GetText(), rig.emu.SlavePath());
         const QString expected = cCantOpenText + QString::fromStdString(rig.emu.SlavePath());
 
@@ -157,6 +157,7 @@ private slots:
         QCOMPARE(rig.dialogs.messages, QStringList{expected});
         QVERIFY(!f.ComPort1->Connected());
         QVERIFY(LogLines(f).isEmpty());
+        QVERIFY(rig.emu.Frames().empty());
         QVERIFY(rig.Idle());
         // Nothing armed, so no timeout box can follow: the countdown is off.
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);

@@ -72,7 +72,7 @@ private slots:
         TExchangeRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
-        rig.emu.Unplug();
+        const auto holder = rig.HoldPort(); // in use elsewhere
         QCOMPARE(f.cbComName->GetText(), rig.emu.SlavePath());
         const QString cantOpen = cCantOpenText + QString::fromStdString(rig.emu.SlavePath());
 
@@ -84,6 +84,7 @@ private slots:
         QCOMPARE(f.ComPort1->BaudRate(), br115200);
         QCOMPARE(f.cbComSpeed->GetText(), std::string("115200"));
         QVERIFY(LogLines(f).isEmpty());
+        QVERIFY(rig.emu.Frames().empty());
         QVERIFY(rig.Idle());
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
         QCOMPARE(rig.dialogs.messages.size(), 1);
