@@ -87,6 +87,7 @@ struct TEmulator::TImpl {
     std::vector<std::string> frames;
     std::size_t answers = 0;
     std::size_t garbled = 0;
+    std::size_t lost = 0;
     std::size_t garbage = 0;
     std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(cFlashSize, cFlashErased);
     std::vector<std::uint32_t> pages;
@@ -120,8 +121,13 @@ struct TEmulator::TImpl {
     void FlushOutbox();
     void HandleFrame(const std::string& frame);
     bool Emit(std::string answer);
-    bool WriteChunk(std::string bytes, bool& garbledOut);
-    bool WriteAll(const std::string& bytes);
+    // What became of the chunks of one answer.
+    struct TWritten {
+        bool garbled = false; // the tool listened at another speed
+        bool lost = false;    // nobody had the line open
+    };
+    bool WriteChunk(std::string bytes, TWritten& how);
+    bool WriteAll(const std::string& bytes, TWritten& how);
 };
 
 // ---------------------------------------------------------------------------
@@ -148,6 +154,10 @@ void TEmulator::TImpl::Run()
 // stop was requested.
 bool TEmulator::TImpl::PollOnce(TClock::duration timeout)
 {
+    // The wake event may have been used up by an earlier wait: the flag
+    // counts, and it is set before the event is raised.
+    if (StopRequested())
+        return false;
     if (hungUp)
         timeout = std::min<TClock::duration>(timeout, std::chrono::milliseconds(cHangUpRecheckMs));
     pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master, POLLIN, 0}};
@@ -246,8 +256,8 @@ void TEmulator::TImpl::FlushOutbox()
         out.swap(outbox);
     }
     for (auto& bytes : out) {
-        bool g = false;
-        if (!WriteChunk(std::move(bytes), g))
+        TWritten how;
+        if (!WriteChunk(std::move(bytes), how))
             return;
     }
 }
@@ -354,28 +364,31 @@ bool TEmulator::TImpl::Emit(std::string answer)
     }
     if (delay > 0 && !Wait(std::chrono::milliseconds(delay)))
         return false;
-    bool g = false;
-    if (!noiseNow.empty() && !WriteChunk(std::move(noiseNow), g))
+    TWritten noiseHow, how;
+    if (!noiseNow.empty() && !WriteChunk(std::move(noiseNow), noiseHow))
         return false;
-    g = false;
     std::size_t pos = 0;
     for (std::size_t i = 0; i < chunks.size() && pos < bytes.size(); ++i) {
         const std::size_t len = std::min(chunks[i], bytes.size() - pos);
         if (len == 0)
             continue;
-        if (!WriteChunk(bytes.substr(pos, len), g))
+        if (!WriteChunk(bytes.substr(pos, len), how))
             return false;
         pos += len;
         if (pos < bytes.size() && gap > 0 && !Wait(std::chrono::milliseconds(gap)))
             return false;
     }
-    if (pos < bytes.size() && !WriteChunk(bytes.substr(pos), g))
+    if (pos < bytes.size() && !WriteChunk(bytes.substr(pos), how))
         return false;
     {
         std::lock_guard lock(mu);
-        answers += count;
-        if (g)
-            garbled += count;
+        if (how.lost) {
+            lost += count;
+        } else {
+            answers += count;
+            if (how.garbled)
+                garbled += count;
+        }
     }
     cv.notify_all();
     return true;
@@ -383,7 +396,7 @@ bool TEmulator::TImpl::Emit(std::string answer)
 
 // Writes bytes as one piece after the time they take on the line. The tool's
 // speed is checked just before the write. False on stop.
-bool TEmulator::TImpl::WriteChunk(std::string bytes, bool& garbledOut)
+bool TEmulator::TImpl::WriteChunk(std::string bytes, TWritten& how)
 {
     if (bytes.empty())
         return true;
@@ -401,17 +414,21 @@ bool TEmulator::TImpl::WriteChunk(std::string bytes, bool& garbledOut)
             return false;
     }
     CheckHangUp();
-    if (hungUp)
-        return true; // nobody listens: the bytes are lost, as on a real line
+    if (hungUp) {
+        // Nobody listens: the bytes are lost, as on a real line, instead of
+        // waiting in the pty for the next open.
+        how.lost = true;
+        return true;
+    }
     int toolIn = 0, toolOut = 0;
     if (!ReadLineSpeeds(master, toolIn, toolOut) || toolIn != spd) {
         bytes = Garble(bytes);
-        garbledOut = true;
+        how.garbled = true;
     }
-    return WriteAll(bytes);
+    return WriteAll(bytes, how);
 }
 
-bool TEmulator::TImpl::WriteAll(const std::string& bytes)
+bool TEmulator::TImpl::WriteAll(const std::string& bytes, TWritten& how)
 {
     std::size_t done = 0;
     auto stallEnd = TClock::now() + std::chrono::milliseconds(cWriteStallMs);
@@ -425,8 +442,10 @@ bool TEmulator::TImpl::WriteAll(const std::string& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (TClock::now() >= stallEnd)
-                return true; // the tool does not read: drop the rest
+            if (TClock::now() >= stallEnd) {
+                how.lost = true; // the tool does not read: drop the rest
+                return true;
+            }
             pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master, POLLOUT, 0}};
             if (::poll(fds, 2, 50) > 0 && (fds[0].revents & POLLIN)) {
                 std::uint64_t v;
@@ -437,6 +456,7 @@ bool TEmulator::TImpl::WriteAll(const std::string& bytes)
             continue;
         }
         hungUp = true;
+        how.lost = true;
         return true;
     }
     return true;
@@ -708,6 +728,12 @@ std::size_t TEmulator::GarbledAnswers() const
     return d->garbled;
 }
 
+std::size_t TEmulator::AnswersLost() const
+{
+    std::lock_guard lock(d->mu);
+    return d->lost;
+}
+
 std::size_t TEmulator::GarbageBytes() const
 {
     std::lock_guard lock(d->mu);
@@ -733,6 +759,7 @@ void TEmulator::ClearLog()
     d->pages.clear();
     d->answers = 0;
     d->garbled = 0;
+    d->lost = 0;
     d->garbage = 0;
 }
 

@@ -67,6 +67,7 @@ public:
     bool WaitForAnswers(std::size_t n, int timeoutMs) const;
     std::size_t AnswersSent() const; // answers written to the line (garbled ones included)
     std::size_t GarbledAnswers() const; // answers written as garbage because the speeds differed
+    std::size_t AnswersLost() const;    // answers not written: nobody had the line open
     std::size_t GarbageBytes() const;             // bytes received while the tool's speed differed from ours
     std::vector<std::uint8_t> FlashImage() const; // memory image of flash pages received
     std::vector<std::uint32_t> PageAddresses() const; // addresses of pages received, in order

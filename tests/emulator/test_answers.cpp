@@ -217,6 +217,7 @@ private slots:
         QCOMPARE(r.emu->Frames(), (std::vector<std::string>{a, b, a}));
 
         // ClearLog forgets what was seen, not what the controller holds.
+        QVERIFY(r.emu->WaitForAnswers(3, 3000));
         r.emu->SetBrightness(7);
         r.emu->ClearLog();
         QVERIFY(r.emu->Frames().empty());
