@@ -139,7 +139,7 @@ private slots:
         TMainForm& f = *rig.form;
         TLogProbe probe(f);
         // Apart enough that each answer arrives on its own.
-        rig.emu.SetAnswerDelayMs(150);
+        rig.emu.SetAnswerDelayMs(300);
         f.btnTestConnection->click();
         f.btnRestart->click();
         QCOMPARE(f.AutoTimer.cmd, cmd_Restart);
