@@ -1,5 +1,6 @@
 #include "CPort.h"
 
+#include "ComNotifier.h"
 #include "TtyLine.h"
 
 #include <QMetaObject>
@@ -263,6 +264,7 @@ struct TCustomComPort::THandOver {
     // Threads stopped from inside their own delivery; joined once finished.
     std::vector<TComThread*> retiring; // GUI thread only
     std::int64_t deliveryRead = 0;     // GUI thread only: bytes read by the running delivery
+    TComNotifier* notifier = nullptr;  // child of the port; target of the queued wake-ups
 };
 
 class TComThread {
@@ -356,7 +358,7 @@ void TComThread::Execute()
                 break;
             FSlot = TSlot::Filled;
         }
-        QMetaObject::invokeMethod(FComPort, "ServeHandOvers", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(ho.notifier, "Serve", Qt::QueuedConnection);
         bool consumed;
         {
             std::unique_lock lk(ho.mx);
@@ -512,10 +514,14 @@ TCustomComPort::TCustomComPort(QObject* owner)
     : TComPortAbstract(owner), FBuffer(new TComBuffer(this)), FFlowControl(new TComFlowControl(this)),
       FHandOver(std::make_unique<THandOver>())
 {
+    FHandOver->notifier = new TComNotifier([this] { ServeHandOvers(); }, this);
 }
 
 TCustomComPort::~TCustomComPort()
 {
+    // The handler belongs to an owner that may already be half destroyed (the
+    // window destroys its children last): a delivery still queued runs without it.
+    OnRxChar = nullptr;
     try {
         CloseImpl(false);
     } catch (...) {

@@ -178,12 +178,10 @@ protected:
 
     friend class TComThread;
 
-private Q_SLOTS:
-    // Queued by the event thread: runs a waiting delivery on the GUI thread.
-    void ServeHandOvers();
-
 private:
     struct THandOver;
+    // Queued by the event thread: runs a waiting delivery on the GUI thread.
+    void ServeHandOvers();
     void CloseImpl(bool raisePurge);
     void StartEventThread();
     void RequestStop(TComThread* t);

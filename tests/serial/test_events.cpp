@@ -74,6 +74,7 @@ private slots:
     void errorInHandlerStopsDeliveriesUntilReopen();
     void hangUpEndsTheThreadAndLeavesTheProcessIdle();
     void destroyedInsideItsOwnDelivery();
+    void destroyedWithADeliveryQueuedCallsNoHandler();
     void roundTripWithTheEmulator();
 };
 
@@ -517,6 +518,26 @@ void TestEvents::destroyedInsideItsOwnDelivery()
     again.SetPort(peer.slavePath());
     again.Open();
     QVERIFY(again.Connected());
+}
+
+void TestEvents::destroyedWithADeliveryQueuedCallsNoHandler()
+{
+    TPtyPeer peer;
+    QVERIFY(peer.ok());
+    auto* port = new TComPort(nullptr);
+    int calls = 0;
+    port->OnRxChar = [&calls](TCustomComPort*, std::int32_t) { ++calls; };
+    port->SetPort(peer.slavePath());
+    port->Open();
+    QVERIFY(peer.send("late"));
+    QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
+    {
+        TWatchdog wd(kWatchdog, "port destroyed with a delivery queued");
+        delete port;
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(calls, 0);
+    QCOMPARE(EventThreadCount(), 0);
 }
 
 void TestEvents::roundTripWithTheEmulator()
