@@ -2,6 +2,20 @@
 // The tool (or a test) opens SlavePath() as its serial port; the emulator owns
 // the master side, collects the frames it receives as the controller does and
 // answers them. Faults can be scripted for the next answers. Plain C++ + POSIX.
+//
+// Behaviour worth knowing when writing tests against it:
+// - A frame ends at the CR LF that completes its Size field (CR LF may occur
+//   inside a frame); a Size no frame can have is not trusted, and then the
+//   first CR LF ends it.
+// - A dropped answer still has its effect (brightness, page, speed switch).
+// - Speed commands (9, 10) and 3 switch the emulator's speed after the answer.
+// - Bytes the tool sends at another speed are counted in GarbageBytes() and
+//   never form frames; answers written while the tool listens at another
+//   speed go out as garbage of the same length (GarbledAnswers()).
+// - Answers written after the tool has closed the slave are lost (AnswersLost()):
+//   they do not wait in the pty for the next open.
+// - A page frame (code 11) must be 272 bytes; a page beyond the flash is not
+//   stored and is confirmed with rec_ResponseWrong.
 #pragma once
 
 #include <cstddef>
@@ -58,7 +72,9 @@ public:
     void AnswerWithCode(std::uint8_t code);    // next answer carries this code instead
     void ConfirmPageAt(std::uint32_t address); // next page confirmation names this address
     void SetResponse(std::uint8_t response, int n = 1); // next n answers carry this Response byte (2 or 3)
-    void SendRaw(const std::string& bytes);    // unsolicited bytes to the tool (at the current speed)
+    // Unsolicited bytes to the tool (at the current speed); written by the
+    // worker, so this returns before they are on the line.
+    void SendRaw(const std::string& bytes);
 
     // Observation (thread-safe):
     std::vector<std::string> Frames() const;   // every complete frame received, raw bytes, in order (also bad ones)
