@@ -69,6 +69,7 @@ bool WaitBlocked(Pred pred, int timeoutMs)
 #include <dirent.h>
 #include <fstream>
 #include <optional>
+#include <vector>
 
 // The EComPort a call raises, if any.
 template <class F>
@@ -82,10 +83,10 @@ std::optional<EComPort> Raised(F f)
     return std::nullopt;
 }
 
-// Event threads of this process (the port names its thread).
-inline int EventThreadCount()
+// Thread ids of the event threads of this process (the port names its thread).
+inline std::vector<std::string> EventThreadIds()
 {
-    int n = 0;
+    std::vector<std::string> ids;
     if (DIR* d = opendir("/proc/self/task")) {
         while (const dirent* e = readdir(d)) {
             if (e->d_name[0] == '.')
@@ -94,9 +95,14 @@ inline int EventThreadCount()
             std::string name;
             std::getline(comm, name);
             if (name == "qv-comevents")
-                ++n;
+                ids.push_back(e->d_name);
         }
         closedir(d);
     }
-    return n;
+    return ids;
+}
+
+inline int EventThreadCount()
+{
+    return int(EventThreadIds().size());
 }

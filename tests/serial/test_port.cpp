@@ -54,6 +54,7 @@ private slots:
     void allSixteenRatesAreReallySet();
     void characterFormatAndFlowControl();
     void speedChangeWhileOpenKeepsPortAndThread();
+    void lineChangesWhileOpenKeepWaitingBytes();
     void settingsOnClosedPortAreOnlyStored();
     void equalValuesDoNothing();
     void refusedLineSettingsLeaveTheComponentClosed();
@@ -327,6 +328,8 @@ void TestPort::speedChangeWhileOpenKeepsPortAndThread()
     port.Open();
     QVERIFY(peer.send("before"));
     QTRY_COMPARE_WITH_TIMEOUT(got, std::string("before"), 5000);
+    const std::vector<std::string> thread = EventThreadIds();
+    QCOMPARE(thread.size(), std::size_t(1));
 
     port.SetBaudRate(br115200);
     TPtyPeer::TLine l;
@@ -334,13 +337,42 @@ void TestPort::speedChangeWhileOpenKeepsPortAndThread()
     QCOMPARE(l.ospeed, 115200u);
     QVERIFY(port.Connected());
     QVERIFY(port.EventThreadActive());
-    QCOMPARE(EventThreadCount(), 1);
+    QCOMPARE(EventThreadIds(), thread); // not a new thread of a reopened port
 
     // The same thread goes on delivering.
     QVERIFY(peer.send("after"));
     QTRY_COMPARE_WITH_TIMEOUT(got, std::string("beforeafter"), 5000);
     QCOMPARE(port.WriteStr("x"), 1);
     QCOMPARE(peer.receive(1, 2000), std::string("x"));
+}
+
+void TestPort::lineChangesWhileOpenKeepWaitingBytes()
+{
+    TPtyPeer peer;
+    QVERIFY(peer.ok());
+    TComPort port(nullptr);
+    port.SetEvents({}); // the bytes stay in the input queue until read here
+    port.SetPort(peer.slavePath());
+    port.Open();
+    QVERIFY(peer.send("waiting"));
+    QVERIFY(WaitBlocked([&] { return port.InputCount() == 7; }, 3000));
+
+    // A close, even one followed at once by an open, would discard them.
+    port.SetBaudRate(br115200);
+    port.SetCustomBaudRate(31250);
+    port.SetDataBits(dbSeven);
+    port.SetStopBits(sbTwoStopBits);
+    port.Parity().SetBits(prEven);
+    port.FlowControl().SetXonXoffIn(true);
+    port.SetBaudRate(brCustom);
+    TPtyPeer::TLine l;
+    QVERIFY(peer.line(l));
+    QCOMPARE(l.ospeed, 31250u);
+    QVERIFY(port.Connected());
+    QCOMPARE(port.InputCount(), 7);
+    std::string s;
+    QCOMPARE(port.ReadStr(s, 20), 7);
+    QCOMPARE(s, std::string("waiting"));
 }
 
 void TestPort::settingsOnClosedPortAreOnlyStored()
