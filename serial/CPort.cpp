@@ -121,6 +121,46 @@ std::int32_t BaudRateToInt(TBaudRate value, std::int32_t customRate)
 }
 
 // ---------------------------------------------------------------------------
+// Line events
+
+namespace {
+
+// Mask bit of each TComEvent, in the enumeration's order.
+constexpr std::uint32_t kEventBits[] = {
+    0x0001, // evRxChar    EV_RXCHAR
+    0x0004, // evTxEmpty   EV_TXEMPTY
+    0x0002, // evRxFlag    EV_RXFLAG
+    0x0100, // evRing      EV_RING
+    0x0040, // evBreak     EV_BREAK
+    0x0008, // evCTS       EV_CTS
+    0x0010, // evDSR       EV_DSR
+    0x0080, // evError     EV_ERR
+    0x0020, // evRLSD      EV_RLSD
+    0x0400, // evRx80Full  EV_RX80FULL
+};
+static_assert(std::size(kEventBits) == evRx80Full + 1);
+
+} // namespace
+
+std::uint32_t EventsToInt(TComEvents events)
+{
+    std::uint32_t mask = 0;
+    for (int e = evRxChar; e <= evRx80Full; ++e)
+        if (events.contains(TComEvent(e)))
+            mask |= kEventBits[e];
+    return mask;
+}
+
+TComEvents IntToEvents(std::uint32_t mask)
+{
+    TComEvents events;
+    for (int e = evRxChar; e <= evRx80Full; ++e)
+        if (mask & kEventBits[e])
+            events.bits = std::uint16_t(events.bits | (1u << e));
+    return events;
+}
+
+// ---------------------------------------------------------------------------
 // Port names and the port list
 
 std::string PortNameToDevice(const std::string& name)
@@ -404,7 +444,9 @@ void TCustomComPort::StartEventThread()
     const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd < 0)
         throw EComPort(CError_OpenFailed, errno, FPort);
-    auto* t = new TComThread(this, FHandle, stopFd, FEvents.contains(evRxChar), FEventThreadPriority);
+    // Of the watched events only received characters have a wait on this platform.
+    const bool watchRx = (EventsToInt(FEvents) & kEventBits[evRxChar]) != 0;
+    auto* t = new TComThread(this, FHandle, stopFd, watchRx, FEventThreadPriority);
     try {
         t->FThread = std::thread([t] { t->Execute(); });
         pthread_setname_np(t->FThread.native_handle(), "qv-comevents"); // named for debuggers and tests

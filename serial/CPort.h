@@ -49,6 +49,10 @@ void EnumComPortsFrom(const std::string& sysClassTty, std::vector<std::string>& 
 // anything else under /dev/.
 std::string PortNameToDevice(const std::string& name);
 
+// Line events to the event mask bits (EV_RXCHAR 0x0001 ... EV_RX80FULL 0x0400) and back.
+std::uint32_t EventsToInt(TComEvents events);
+TComEvents IntToEvents(std::uint32_t mask);
+
 class TCustomComPort;
 
 class TComBuffer {

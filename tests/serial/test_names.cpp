@@ -14,6 +14,7 @@ private slots:
     void errorTextsOfAllCodes();
     void errorMessagesWithAndWithoutSystemError();
     void speedNames();
+    void eventMaskBits();
     void portNamesToDevices();
     void portListIsFilteredAndSortedWithoutCase();
     void unreadablePortListIsARegistryError();
@@ -93,6 +94,25 @@ void TestNames::speedNames()
     QCOMPARE(StrToBaudRate(""), br9600);
     QCOMPARE(StrToBaudRate("fast"), br9600);
     QCOMPARE(StrToBaudRate(std::string("110\0", 4)), br9600);
+}
+
+void TestNames::eventMaskBits()
+{
+    const std::pair<TComEvent, std::uint32_t> bits[] = {
+        {evRxChar, 0x0001}, {evRxFlag, 0x0002}, {evTxEmpty, 0x0004}, {evCTS, 0x0008},
+        {evDSR, 0x0010},    {evRLSD, 0x0020},   {evBreak, 0x0040},   {evError, 0x0080},
+        {evRing, 0x0100},   {evRx80Full, 0x0400},
+    };
+    for (const auto& [event, bit] : bits) {
+        QCOMPARE(EventsToInt({event}), bit);
+        QCOMPARE(IntToEvents(bit), TComEvents{event});
+    }
+    QCOMPARE(EventsToInt({}), 0u);
+    QCOMPARE(EventsToInt(TComEvents::All()), 0x05FFu);
+    QCOMPARE(EventsToInt({evRxChar, evRing, evError}), 0x0181u);
+    QCOMPARE(IntToEvents(0x0181), (TComEvents{evRxChar, evRing, evError}));
+    QCOMPARE(IntToEvents(0x05FF), TComEvents::All());
+    QCOMPARE(IntToEvents(0x0200 | 0xF800), TComEvents{}); // bits no event stands for
 }
 
 void TestNames::portNamesToDevices()
