@@ -1,9 +1,11 @@
 #include "receiver.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
-// Ring index of a position; positions are never negative.
+// Ring index of a position. Folded positions may be negative; the mask
+// still gives the index the byte was stored at.
 inline int Ring(std::int32_t p) { return int(p & (cRingSize - 1)); }
 
 // Positions are signed 32-bit counts. Endless noise would overflow them after
@@ -12,6 +14,7 @@ inline int Ring(std::int32_t p) { return int(p & (cRingSize - 1)); }
 constexpr std::int32_t cFoldAt = 1 << 30;
 constexpr std::int32_t cFoldBy = cFoldAt - 4 * cRingSize; // multiple of the ring size
 static_assert(cFoldBy % cRingSize == 0);
+constexpr std::int32_t cFloor = -cFoldBy;
 } // namespace
 
 TFrameReceiver::TFrameReceiver(IReceiverHost& host) : host_(host)
@@ -41,14 +44,14 @@ void TFrameReceiver::ProcessChunk(std::string_view chunk)
         }
         ++r.pos;
         if (r.pos >= cFoldAt) {
+            // Start and end move together, so a frame keeps its length. Only
+            // positions long gone can fall below cFloor; held there, they
+            // still lie before the ring's oldest byte.
             r.pos -= cFoldBy;
-            if (r.pos_start_bool) {
-                // Only an over-long frame can reach this far; keep its length
-                // above the ring size so it is still recognised as such.
-                r.pos_start = r.pos_start >= cFoldBy ? r.pos_start - cFoldBy : 0;
-            }
+            if (r.pos_start_bool)
+                r.pos_start = std::max(r.pos_start - cFoldBy, cFloor);
             if (r.pos_CRLF_bool)
-                r.pos_CRLF -= cFoldBy;
+                r.pos_CRLF = std::max(r.pos_CRLF - cFoldBy, cFloor);
         }
     }
     RecognizeIncomming();
@@ -62,9 +65,12 @@ void TFrameReceiver::RecognizeIncomming()
         return;
 
     const std::int32_t length = r.pos_CRLF - r.pos_start + 1;
-    if (length > cRingSize) {
-        // The ring has overwritten its beginning: show what is left, drop it.
-        for (std::int32_t p = r.pos_CRLF - cRingSize + 1; p <= r.pos_CRLF; ++p)
+    // The ring holds the last 1024 bytes stored. A frame longer than that, or
+    // one followed in its chunk by enough bytes to wrap onto its start, has
+    // lost its beginning: show what is left of it and drop it.
+    const std::int32_t oldest = r.pos - cRingSize;
+    if (r.pos_start < oldest) {
+        for (std::int32_t p = oldest; p <= r.pos_CRLF; ++p)
             srs232.push_back(char(r.buf[Ring(p)]));
         Reset();
         host_.LogLine(StrToHex(srs232) + " Wielkość: " + std::to_string(length));

@@ -291,6 +291,43 @@ private slots:
         QCOMPARE(h.calls, (std::vector<int>{1, 1}));
     }
 
+    // Bytes after the end in the same chunk still go into the ring and may
+    // overwrite the frame's first bytes: the log shows only bytes of the
+    // frame, and a frame whose start is gone is dropped like an over-long one.
+    void bytesAfterTheEndNeverPassForTheFrame()
+    {
+        Host h;
+        TFrameReceiver r(h);
+        const TBytes good = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
+        r.ProcessChunk(good);
+
+        std::string body;
+        for (int i = 0; i < 1100; ++i)
+            body.push_back(char(0x20 + i % 90));
+        const TBytes longFrame = "\x1B" + body + "\r\n";
+        const std::string after(10, '\x7E');
+        r.ProcessChunk(longFrame + after);
+        QCOMPARE(h.log.size(), size_t(2));
+        // 1024 bytes are left in the ring; the last 10 of them came after the LF.
+        QCOMPARE(h.log[1], LineFor(longFrame.substr(longFrame.size() - 1014), longFrame.size()));
+
+        // A good answer followed in its chunk by more than a ring of bytes:
+        // its own bytes are overwritten and must not be taken for it.
+        const TBytes restart = BuildAnswerFrame(cmd_Restart, 0, 1, 0);
+        const std::string flood(1020, '\x7E');
+        r.ProcessChunk(restart + flood);
+        QCOMPARE(h.log.size(), size_t(3));
+        QCOMPARE(h.log[2], LineFor(restart.substr(12), 16));
+        QCOMPARE(h.calls, std::vector<int>{1});
+        QCOMPARE(r.myComSize, 16);
+        QCOMPARE(TBytes(reinterpret_cast<char*>(r.myCom), 16), good);
+
+        // Up to a ring's worth in total the frame is intact and handled.
+        r.ProcessChunk(restart + std::string(1024 - 16, '\x7E'));
+        QCOMPARE(h.log.back(), LineFor(restart, 16));
+        QCOMPARE(h.calls, (std::vector<int>{1, 2}));
+    }
+
     // Exactly 1024 bytes still fits the ring.
     void frameOfRingSizeFits()
     {
@@ -329,6 +366,21 @@ private slots:
         QCOMPARE(h.log[1].substr(0, 3), std::string("7A "));
         QCOMPARE(h.calls, std::vector<int>{2});
         QVERIFY(r.RS232.pos >= 0);
+
+        // A frame completed before the fold keeps its length when the rest of
+        // its chunk carries the count across: close to the fold it is
+        // handled, further back its bytes are overwritten and it is dropped.
+        r.RS232.pos = (1 << 30) - 100;
+        r.ProcessChunk(a + std::string(200, 'z'));
+        QCOMPARE(h.log.size(), size_t(3));
+        QCOMPARE(h.log[2], LineFor(a, 16));
+        QCOMPARE(h.calls, (std::vector<int>{2, 2}));
+        r.RS232.pos = (1 << 30) - 5000;
+        r.ProcessChunk(a + std::string(5000, 'z'));
+        QCOMPARE(h.log.size(), size_t(4));
+        QCOMPARE(h.log[3], LineFor("", 16));
+        QCOMPARE(r.myComSize, 16);
+        QCOMPARE(h.calls, (std::vector<int>{2, 2}));
     }
 
     // Random bytes in random chunks: never outside the buffers (checked by the
