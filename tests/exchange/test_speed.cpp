@@ -65,6 +65,52 @@ private slots:
         QVERIFY(rig.dialogs.errors.isEmpty());
     }
 
+    // The speed command sent on its own: the answer's handler alone closes,
+    // re-speeds and reopens the port from inside the delivery, adds no line
+    // of its own and leaves the speed selector as it was.
+    void answerHandlersReSpeedThePort()
+    {
+        TExchangeRig rig;
+        QVERIFY(rig.Start());
+        TMainForm& f = *rig.form;
+        QCOMPARE(f.cbComSpeed->GetText(), std::string("9600"));
+
+        struct Step {
+            void (TMainForm::*send)();
+            std::uint8_t code;
+            int speed;
+            TBaudRate rate;
+        };
+        const Step steps[] = {
+            {&TMainForm::send_cmd_Set115200, cmd_Set115200, 115200, br115200},
+            {&TMainForm::send_cmd_Set9600, cmd_Set9600, 9600, br9600},
+        };
+        for (const Step& s : steps) {
+            const int before = LogLines(f).size();
+            (f.*s.send)();
+            QVERIFY(f.ComPort1->Connected());
+            QCOMPARE(f.AutoTimer.cmd, s.code);
+            QVERIFY(WaitUntil([&] { return rig.Idle(); }, 3000));
+            QTRY_COMPARE_WITH_TIMEOUT(f.ComPort1->BaudRate(), s.rate, 3000);
+            QVERIFY(f.ComPort1->Connected());
+            QCOMPARE(rig.emu.ToolSpeed(), s.speed);
+            QCOMPARE(f.cbComSpeed->GetText(), std::string("9600"));
+            QCOMPARE(f.GetCommand.Header().Command, s.code);
+            const QStringList lines = LogLines(f).mid(before);
+            QCOMPARE(lines.size(), 2);
+            QVERIFY2(IsAnswerLine(lines[1], s.code), qPrintable(lines[1]));
+
+            // Deliveries go on over the reopened port, at the new speed.
+            QTRY_COMPARE_WITH_TIMEOUT(rig.emu.Speed(), s.speed, 3000);
+            f.btnTestConnection->click();
+            QVERIFY(WaitUntil([&] { return LogLines(f).size() >= before + 5; }, 3000));
+            QCOMPARE(LogLines(f).last(), QStringLiteral("cmd_TestConnect"));
+            QVERIFY(rig.Idle());
+        }
+        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig.dialogs.errors.isEmpty());
+    }
+
     // The port can't be opened: nothing is sent, the local switch still runs,
     // and its own open fails into the error dialog; the new speed is kept.
     void switchOnAPortThatCannotBeOpened()
