@@ -121,8 +121,9 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
 
+    // No application display name: Qt would append it to the window's
+    // caption in the title bar.
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Quorvantel"));
 
     TStderrDialogs stderrDialogs;
     if (qEnvironmentVariable("QV_DIALOGS") == QLatin1String("stderr"))

@@ -1,6 +1,5 @@
 #include "Dialogs.h"
 
-#include <QApplication>
 #include <QMessageBox>
 
 #include <exception>
@@ -9,8 +8,7 @@ namespace {
 
 QString BoxTitle()
 {
-    const QString name = QApplication::applicationDisplayName();
-    return name.isEmpty() ? QStringLiteral("Quorvantel") : name;
+    return QStringLiteral("Quorvantel");
 }
 
 class TMessageBoxes final : public IDialogs {

@@ -3,8 +3,10 @@
 #include "emulator/Emulator.h"
 #include "protocol/frame.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -53,6 +55,7 @@ class TestApp : public QObject {
 private slots:
     void unreadablePortListEndsTheRunBeforeTheWindow();
     void runsAgainstTheEmulator();
+    void windowManagerSeesTheCaptionAlone();
 };
 
 void TestApp::unreadablePortListEndsTheRunBeforeTheWindow()
@@ -90,6 +93,69 @@ void TestApp::runsAgainstTheEmulator()
     SealFrame(expected);
     QCOMPARE(emu.Frames().front(), expected);
     QCOMPARE(emu.AnswersSent(), std::size_t(1));
+}
+
+void TestApp::windowManagerSeesTheCaptionAlone()
+{
+    // What a desktop's title bar shows is the window's _NET_WM_NAME, not the
+    // widget's title: read it from a real X server.
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString xprop = QStandardPaths::findExecutable(QStringLiteral("xprop"));
+    if (xvfb.isEmpty() || xprop.isEmpty())
+        QSKIP("needs Xvfb and xprop");
+
+    QProcess server;
+    // -displayfd 1: the server writes its display number to its stdout once ready.
+    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                        QStringLiteral("1024x768x24")});
+    QVERIFY(server.waitForStarted(5000));
+    QByteArray number;
+    QElapsedTimer t;
+    t.start();
+    while (!number.contains('\n') && t.elapsed() < 10000 && server.state() == QProcess::Running) {
+        server.waitForReadyRead(100);
+        number += server.readAllStandardOutput();
+    }
+    const QString display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    QVERIFY2(number.contains('\n'), "Xvfb did not come up");
+
+    QTemporaryDir sys;
+    QVERIFY(sys.isValid());
+    QProcess program;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    e.insert(QStringLiteral("DISPLAY"), display);
+    e.insert(QStringLiteral("QV_DIALOGS"), QStringLiteral("stderr"));
+    e.insert(QStringLiteral("QV_REPORT_SHOWN"), QStringLiteral("1"));
+    e.insert(QStringLiteral("QV_SYS_CLASS_TTY"), sys.path());
+    e.insert(QStringLiteral("QV_QUIT_MS"), QStringLiteral("5000"));
+    program.setProcessEnvironment(e);
+    program.start(QStringLiteral(QV_PROGRAM), QStringList{});
+    QByteArray out;
+    t.restart();
+    while (!out.contains("QV_SHOWN") && t.elapsed() < 15000 && program.state() != QProcess::NotRunning) {
+        program.waitForReadyRead(100);
+        out += program.readAllStandardOutput();
+    }
+
+    const QString caption = QStringLiteral("Vornale/Dazoza Quorvantel V1.02 2017-06-12");
+    QProcess query;
+    query.start(xprop, {QStringLiteral("-display"), display, QStringLiteral("-name"), caption,
+                        QStringLiteral("_NET_WM_NAME"), QStringLiteral("WM_NAME")});
+    QVERIFY(query.waitForFinished(5000));
+    const QString props = QString::fromUtf8(query.readAllStandardOutput());
+
+    program.kill();
+    program.waitForFinished(5000);
+    server.terminate();
+    if (!server.waitForFinished(5000))
+        server.kill();
+
+    QVERIFY2(out.contains("QV_SHOWN"), out.constData());
+    QCOMPARE(props.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{QStringLiteral("_NET_WM_NAME(UTF8_STRING) = \"") + caption + QLatin1Char('"'),
+                          QStringLiteral("WM_NAME(STRING) = \"") + caption + QLatin1Char('"')}));
 }
 
 QTEST_GUILESS_MAIN(TestApp)
