@@ -4,6 +4,8 @@
 
 #include <QPushButton>
 
+#include <stdexcept>
+
 namespace {
 // Records, at every line added to the log, the line and the pending command.
 struct TLogProbe {
@@ -128,6 +130,31 @@ private slots:
         QVERIFY2(secondBoxAt >= 1000, qPrintable(QString::number(secondBoxAt)));
         QCOMPARE(rig.dialogs.messages, (QStringList{cTimeoutText, cTimeoutText}));
         QVERIFY(rig.Idle());
+    }
+
+    // An error that leaves the tick handler from inside its box reaches the
+    // error dialog, and the countdown still goes on for what is awaited.
+    void countdownSurvivesAnErrorInsideTheBox()
+    {
+        TExchangeRig rig;
+        QVERIFY(rig.Start());
+        TMainForm& f = *rig.form;
+        rig.emu.DropAnswers(2);
+        rig.dialogs.onMessage = [&](const QString&) {
+            if (rig.dialogs.messages.size() == 1) {
+                f.send_cmd_Restart();
+                throw std::runtime_error("tick handler failed");
+            }
+        };
+        f.btnTestConnection->click();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.errors, QStringList{QStringLiteral("tick handler failed")}, 5000);
+        QCOMPARE(f.AutoTimer.cmd, cmd_Restart);
+        QVERIFY(f.Timer1->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages.size(), 2, 5000);
+        QCOMPARE(rig.dialogs.messages, (QStringList{cTimeoutText, cTimeoutText}));
+        QVERIFY(rig.Idle());
+        QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
+        QCOMPARE(rig.dialogs.errors.size(), 1);
     }
 
     // Two commands in quick succession: the first answer ends the wait for
