@@ -7,6 +7,7 @@
 #include "protocol/frame.h"
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
+#include "tests/common/ScriptedDialogs.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
 #include "ui/SpinEdit.h"
@@ -22,28 +23,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Records every box; Question answers No unless told otherwise.
-class TScriptedDialogs final : public IDialogs {
-public:
-    QStringList messages, questions, errors;
-    bool answer = false;
-    // Runs while the message box would be open (its nested loop).
-    std::function<void(const QString&)> onMessage;
-
-    void Message(QWidget*, const QString& text) override
-    {
-        messages << text;
-        if (onMessage)
-            onMessage(text);
-    }
-    bool Question(QWidget*, const QString& text) override
-    {
-        questions << text;
-        return answer;
-    }
-    void Error(QWidget*, const QString& text) override { errors << text; }
-};
 
 inline const QString cTimeoutText = QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela");
 inline const QString cCantOpenText = QStringLiteral("Nie można otwortzyć portu ");

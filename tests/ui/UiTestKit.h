@@ -4,6 +4,7 @@
 #pragma once
 
 #include "emulator/PtySpeed.h"
+#include "tests/common/ScriptedDialogs.h"
 #include "ui/Dialogs.h"
 
 #include <QComboBox>
@@ -19,28 +20,6 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
-
-// Records every box; Question answers `answer`.
-class TScriptedDialogs final : public IDialogs {
-public:
-    QStringList messages, questions, errors;
-    bool answer = false;
-    std::function<void(const QString&)> onError;
-
-    void Message(QWidget*, const QString& text) override { messages << text; }
-    bool Question(QWidget*, const QString& text) override
-    {
-        questions << text;
-        return answer;
-    }
-    void Error(QWidget*, const QString& text) override
-    {
-        errors << text;
-        if (onError)
-            onError(text);
-    }
-    int Count() const { return int(messages.size() + questions.size() + errors.size()); }
-};
 
 // Installs the scripted seam for one scope.
 struct TDialogsScope {

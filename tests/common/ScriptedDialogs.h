@@ -1,0 +1,39 @@
+// Dialogs that record their texts instead of showing, for the window tests:
+// the order and the exact texts of the boxes can then be asserted.
+#pragma once
+
+#include "ui/Dialogs.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Records every box; Question answers `answer` (No unless told otherwise).
+class TScriptedDialogs final : public IDialogs {
+public:
+    QStringList messages, questions, errors;
+    bool answer = false;
+    // Run where the box would be open (inside its nested loop).
+    std::function<void(const QString&)> onMessage;
+    std::function<void(const QString&)> onError;
+
+    void Message(QWidget*, const QString& text) override
+    {
+        messages << text;
+        if (onMessage)
+            onMessage(text);
+    }
+    bool Question(QWidget*, const QString& text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void Error(QWidget*, const QString& text) override
+    {
+        errors << text;
+        if (onError)
+            onError(text);
+    }
+    int Count() const { return int(messages.size() + questions.size() + errors.size()); }
+};
