@@ -397,8 +397,10 @@ void TComThread::Execute()
             if (FStop)
                 break;
             FSlot = TSlot::Filled;
+            // Posted under the lock that Serve takes first: Qt's own locking of its
+            // event queue is invisible to ThreadSanitizer, this order is not.
+            QMetaObject::invokeMethod(ho.notifier, "Serve", Qt::QueuedConnection);
         }
-        QMetaObject::invokeMethod(ho.notifier, "Serve", Qt::QueuedConnection);
         bool consumed;
         {
             std::unique_lock lk(ho.mx);
@@ -510,6 +512,8 @@ void TCustomComPort::ReapRetired()
 
 void TCustomComPort::ServeHandOvers()
 {
+    // Pairs with the posting thread's lock, also for a wake-up that finds nothing to run.
+    { std::lock_guard lk(FHandOver->mx); }
     ReapRetired();
     if (FEventThread)
         RunDelivery(FEventThread);
