@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTimer>
 #include <QtTest>
 
@@ -442,9 +443,26 @@ void TestWindow::logIsAppendedAndClearedOnly()
     f.LogLine("cmd_getJasnosc ż");
     QCOMPARE(f.Memo1->toPlainText(),
              QStringLiteral("1B 01 0A 00 wielkość: 10\ncmd_getJasnosc ż"));
-    // Long lines are not wrapped.
+    // Long lines are not wrapped: shown, the log scrolls sideways instead.
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
     f.AppendLog(QString(400, QLatin1Char('A')));
+    QTRY_VERIFY(f.Memo1->horizontalScrollBar()->maximum() > 0);
     QCOMPARE(f.Memo1->document()->lineCount(), 3);
+
+    // Where the operator has put the cursor or a selection does not matter:
+    // a new line goes to the end, and nothing typed gets in.
+    QTextCursor c = f.Memo1->textCursor();
+    c.movePosition(QTextCursor::Start);
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    f.Memo1->setTextCursor(c);
+    f.Memo1->setFocus();
+    QTest::keyClicks(f.Memo1, QStringLiteral("xy"));
+    QTest::keyClick(f.Memo1, Qt::Key_Delete);
+    f.LogLine("cmd_TestConnect");
+    QCOMPARE(f.Memo1->toPlainText(), QStringLiteral("1B 01 0A 00 wielkość: 10\ncmd_getJasnosc ż\n") +
+                                         QString(400, QLatin1Char('A')) +
+                                         QStringLiteral("\ncmd_TestConnect"));
 
     f.btnClearMemo->click();
     QVERIFY(f.Memo1->toPlainText().isEmpty());
