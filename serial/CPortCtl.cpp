@@ -119,6 +119,14 @@ void TComSelect::UpdateSettings(std::int32_t& itemIndex)
     switch (FComProperty) {
     case cpPort:
         itemIndex = FindItem(FItems, FComPort->Port());
+        if (itemIndex < 0) {
+            // The list holds device paths, the port may carry a COMn name: the
+            // default "COM1" stands for the listed /dev/ttyS0.
+            const std::string device = PortNameToDevice(FComPort->Port());
+            for (int i = 0; i < FItems->count() && itemIndex < 0; ++i)
+                if (PortNameToDevice(FItems->itemText(i).toStdString()) == device)
+                    itemIndex = i;
+        }
         if (itemIndex >= 0)
             FPort = FItems->itemText(itemIndex).toStdString();
         break;

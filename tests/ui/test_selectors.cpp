@@ -76,7 +76,22 @@ void TestSelectors::portSelectorStartsOnCom1OnlyWhenListed()
         QCOMPARE(box.ComSelect().FPort, std::string("COM1"));
     }
     {
-        ListPorts({"/dev/ttyS0", "/dev/ttyUSB0"});
+        // "COM1" is /dev/ttyS0: listed under its device path, that item is chosen,
+        // and the port keeps the name it has, which opens the same device.
+        ListPorts({"/dev/ttyUSB0", "/dev/ttyS1", "/dev/ttyS0"});
+        TComPort port(nullptr);
+        TComComboBox box;
+        box.SetComProperty(cpPort);
+        box.SetComPort(&port);
+        QCOMPARE(box.GetText(), std::string("/dev/ttyS0"));
+        QCOMPARE(box.ComSelect().FPort, std::string("/dev/ttyS0"));
+        QCOMPARE(port.Port(), std::string("COM1"));
+        port.SetPort("COM2");
+        box.UpdateSettings();
+        QCOMPARE(box.GetText(), std::string("/dev/ttyS1"));
+    }
+    {
+        ListPorts({"/dev/ttyS1", "/dev/ttyUSB0"});
         TComPort port(nullptr);
         TComComboBox box;
         box.SetComProperty(cpPort);
