@@ -4,7 +4,8 @@
 # serial code under ThreadSanitizer.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-qv_install_deps
+# Xvfb and xprop let a test read the window title a real window manager sees.
+qv_install_deps xvfb x11-utils
 
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
