@@ -8,6 +8,7 @@
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
 #include "tests/common/ScriptedDialogs.h"
+#include "tests/common/Wait.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
 #include "ui/SpinEdit.h"
@@ -57,18 +58,6 @@ inline bool IsAnswerLine(const QString& line, std::uint8_t code)
 
 // Processes events until `cond` holds or `ms` have passed; fine-grained, so
 // a state seen between two close events is not missed.
-inline bool WaitUntil(const std::function<bool()>& cond, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 // One emulator and one window on its pseudo-terminal per test.
 struct TExchangeRig {
     TScriptedDialogs dialogs;

@@ -5,6 +5,7 @@
 
 #include "emulator/PtySpeed.h"
 #include "tests/common/ScriptedDialogs.h"
+#include "tests/common/Wait.h"
 #include "ui/Dialogs.h"
 
 #include <QComboBox>
@@ -27,19 +28,6 @@ struct TDialogsScope {
     TDialogsScope() { SetDialogs(&dialogs); }
     ~TDialogsScope() { SetDialogs(nullptr); }
 };
-
-// Processes events until `cond` holds or `ms` have passed.
-inline bool WaitUntil(const std::function<bool()>& cond, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // A pseudo-terminal pair whose master side we hold.
 class TPtyPair {
