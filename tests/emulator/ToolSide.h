@@ -34,6 +34,25 @@ inline std::string Sealed(TBytes frame)
     return frame;
 }
 
+// A sealed flash page frame: header, page address, two zero bytes, the page
+// data (256 bytes make the 272-byte frame) and CR LF.
+inline std::string PageFrame(std::uint32_t address, const std::string& data)
+{
+    TBytes f(14, '\0');
+    f[0] = char(cBusStart);
+    f[1] = char(cmd_ProgramFlashPage);
+    PutLE32(reinterpret_cast<std::uint8_t*>(f.data()) + 8, address);
+    f += data;
+    f += "\r\n";
+    PutLE16(reinterpret_cast<std::uint8_t*>(f.data()) + cOffSize, std::uint16_t(f.size()));
+    return Sealed(f);
+}
+
+inline std::string PageFrame(std::uint32_t address, char fill)
+{
+    return PageFrame(address, std::string(256, fill));
+}
+
 class TToolSide {
 public:
     explicit TToolSide(const std::string& path)

@@ -21,13 +21,6 @@ std::string FrameWith(std::uint8_t code, const std::string& payload)
     return Sealed(f);
 }
 
-std::string PageFrame(std::uint32_t address, const std::string& data)
-{
-    std::string payload(6, '\0');
-    PutLE32(reinterpret_cast<std::uint8_t*>(payload.data()), address);
-    return FrameWith(cmd_ProgramFlashPage, payload + data);
-}
-
 // 256 bytes that hold start bytes and CR LF pairs, as real page data do.
 std::string AwkwardPage()
 {

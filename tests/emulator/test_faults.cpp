@@ -17,17 +17,6 @@ const QString cTestConnectAnswer = "1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D
 const QString cFillScreenAnswer = "1B 04 10 00 25 26 00 00 00 00 00 00 01 00 0D 0A";
 const QString cVersionAnswer = "1B 0D 10 00 8F CC 00 00 66 00 00 00 01 02 0D 0A";
 
-std::string PageFrame(std::uint32_t address, char fill)
-{
-    TBytes f(272, fill);
-    f.replace(0, 8, std::string("\x1B\x0B\x10\x01\x00\x00\x00\x00", 8));
-    PutLE32(reinterpret_cast<std::uint8_t*>(f.data()) + 8, address);
-    f[12] = f[13] = 0;
-    f[270] = '\r';
-    f[271] = '\n';
-    return Sealed(f);
-}
-
 } // namespace
 
 class TestEmulatorFaults : public QObject {

@@ -16,17 +16,6 @@ namespace {
 const std::string cTestConnect = Bytes("1B 01 0A 00 5B C2 00 00 0D 0A");
 const std::string cVersionCmd = Bytes("1B 0D 0A 00 4B 77 00 00 0D 0A");
 
-std::string PageFrame(std::uint32_t address, char fill)
-{
-    TBytes f(272, fill);
-    f.replace(0, 8, std::string("\x1B\x0B\x10\x01\x00\x00\x00\x00", 8));
-    PutLE32(reinterpret_cast<std::uint8_t*>(f.data()) + 8, address);
-    f[12] = f[13] = 0;
-    f[270] = '\r';
-    f[271] = '\n';
-    return Sealed(f);
-}
-
 } // namespace
 
 class TestEmulatorProgram : public QObject {

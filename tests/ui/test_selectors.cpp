@@ -34,7 +34,6 @@ private slots:
     void portSelectorStartsOnCom1OnlyWhenListed();
     void speedSelectorListsSixteenNamesAndStartsOn9600();
     void setTextSelectsWithoutTouchingThePort();
-    void baudRateNames();
     void choiceOnClosedPortIsOnlyStored();
     void speedChoiceOnOpenPortAppliesAtOnce();
     void customRunsTheLineAt9600();
@@ -174,20 +173,6 @@ void TestSelectors::setTextSelectsWithoutTouchingThePort()
     box.SetText("cUSTOM");
     QCOMPARE(box.GetText(), std::string("Custom"));
     QCOMPARE(port.BaudRate(), br9600);
-}
-
-void TestSelectors::baudRateNames()
-{
-    QCOMPARE(StrToBaudRate("custom"), brCustom);
-    QCOMPARE(StrToBaudRate("CUSTOM"), brCustom);
-    QCOMPARE(StrToBaudRate("115200"), br115200);
-    QCOMPARE(StrToBaudRate("110"), br110);
-    QCOMPARE(StrToBaudRate("256000"), br256000);
-    QCOMPARE(StrToBaudRate("fast"), br9600);
-    QCOMPARE(StrToBaudRate(""), br9600);
-    QCOMPARE(StrToBaudRate("115200 "), br9600);
-    QCOMPARE(BaudRateToStr(brCustom), std::string("Custom"));
-    QCOMPARE(BaudRateToStr(br14400), std::string("14400"));
 }
 
 void TestSelectors::choiceOnClosedPortIsOnlyStored()
