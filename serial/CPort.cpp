@@ -254,29 +254,23 @@ void TComBuffer::SetInputSize(std::int32_t v)
 {
     if (v > 0 && v % 2 == 1)
         --v;
-    if (v == FInputSize)
-        return;
-    FInputSize = v;
-    FComPort->ApplyBuffer();
+    if (StoreIfChanged(FInputSize, v))
+        FComPort->ApplyBuffer();
 }
 
 void TComBuffer::SetOutputSize(std::int32_t v)
 {
     if (v > 0 && v % 2 == 1)
         --v;
-    if (v == FOutputSize)
-        return;
-    FOutputSize = v;
-    FComPort->ApplyBuffer();
+    if (StoreIfChanged(FOutputSize, v))
+        FComPort->ApplyBuffer();
 }
 
-#define QV_FLOW_SETTER(Name, Type, Field) \
-    void TComFlowControl::Name(Type v)    \
-    {                                     \
-        if (v == Field)                   \
-            return;                       \
-        Field = v;                        \
-        FComPort->ApplyDCB();             \
+#define QV_FLOW_SETTER(Name, Type, Field)  \
+    void TComFlowControl::Name(Type v)     \
+    {                                      \
+        if (StoreIfChanged(Field, v))      \
+            FComPort->ApplyDCB();          \
     }
 QV_FLOW_SETTER(SetOutCTSFlow, bool, FOutCTSFlow)
 QV_FLOW_SETTER(SetOutDSRFlow, bool, FOutDSRFlow)
@@ -893,26 +887,19 @@ void TCustomComPort::DoRxChar(std::int32_t count)
 
 void TCustomComPort::SetBaudRate(TBaudRate v)
 {
-    if (v == FBaudRate)
-        return;
-    FBaudRate = v;
-    ApplyDCB();
+    if (StoreIfChanged(FBaudRate, v))
+        ApplyDCB();
 }
 
 void TCustomComPort::SetCustomBaudRate(std::int32_t v)
 {
-    if (v == FCustomBaudRate)
-        return;
-    FCustomBaudRate = v;
-    ApplyDCB();
+    if (StoreIfChanged(FCustomBaudRate, v))
+        ApplyDCB();
 }
 
 void TCustomComPort::SetPort(const std::string& v)
 {
-    if (v == FPort)
-        return;
-    FPort = v;
-    if (FConnected) {
+    if (StoreIfChanged(FPort, v) && FConnected) {
         Close();
         Open();
     }
@@ -920,34 +907,26 @@ void TCustomComPort::SetPort(const std::string& v)
 
 void TCustomComPort::SetDataBits(TDataBits v)
 {
-    if (v == FDataBits)
-        return;
-    FDataBits = v;
-    ApplyDCB();
+    if (StoreIfChanged(FDataBits, v))
+        ApplyDCB();
 }
 
 void TCustomComPort::SetStopBits(TStopBits v)
 {
-    if (v == FStopBits)
-        return;
-    FStopBits = v;
-    ApplyDCB();
+    if (StoreIfChanged(FStopBits, v))
+        ApplyDCB();
 }
 
 void TCustomComPort::SetEventChar(char v)
 {
-    if (v == FEventChar)
-        return;
-    FEventChar = v;
-    ApplyDCB();
+    if (StoreIfChanged(FEventChar, v))
+        ApplyDCB();
 }
 
 void TCustomComPort::SetDiscardNull(bool v)
 {
-    if (v == FDiscardNull)
-        return;
-    FDiscardNull = v;
-    ApplyDCB();
+    if (StoreIfChanged(FDiscardNull, v))
+        ApplyDCB();
 }
 
 void TCustomComPort::SetSyncMethod(TSyncMethod v)

@@ -38,6 +38,17 @@ struct TComEvents {
     static constexpr TComEvents All() { TComEvents s; s.bits = 0x03FF; return s; }
 };
 
+// Stores `value` in `field` and says whether it changed: every setter of the
+// component re-applies its settings only for a new value.
+template <class T>
+bool StoreIfChanged(T& field, const T& value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
 class TComPortAbstract;
 
 class TComParity {
