@@ -208,6 +208,13 @@ bool LessNoCase(const std::string& a, const std::string& b)
 
 } // namespace
 
+void SortPortNames(std::vector<std::string>& ports)
+{
+    // Names equal but for case keep a fixed order between them.
+    std::sort(ports.begin(), ports.end());
+    std::stable_sort(ports.begin(), ports.end(), LessNoCase);
+}
+
 void EnumComPortsFrom(const std::string& sysClassTty, std::vector<std::string>& ports)
 {
     DIR* dir = opendir(sysClassTty.c_str());
@@ -237,8 +244,7 @@ void EnumComPortsFrom(const std::string& sysClassTty, std::vector<std::string>& 
         std::replace(dev.begin(), dev.end(), '!', '/'); // sysfs writes subfolders of /dev with '!'
         found.push_back("/dev/" + dev);
     }
-    std::sort(found.begin(), found.end());
-    std::stable_sort(found.begin(), found.end(), LessNoCase);
+    SortPortNames(found);
     ports = std::move(found);
 }
 

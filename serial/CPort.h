@@ -43,6 +43,9 @@ std::int32_t BaudRateToInt(TBaudRate value, std::int32_t customRate);
 // Replaces `ports` by the serial device paths present, sorted as text without
 // regard to case. Raises EComPort(CError_RegError) when the list can't be read.
 void EnumComPorts(std::vector<std::string>& ports);
+// The port list's order: as text without regard to case (COM10 before COM2),
+// duplicates kept.
+void SortPortNames(std::vector<std::string>& ports);
 // Same, reading another sysfs class folder (tests).
 void EnumComPortsFrom(const std::string& sysClassTty, std::vector<std::string>& ports);
 // The device path a port name stands for: "/..." as is, "COMn" -> /dev/ttyS(n-1),

@@ -2,7 +2,6 @@
 
 #include <QString>
 
-#include <algorithm>
 #include <utility>
 
 namespace {
@@ -21,15 +20,6 @@ int FindItem(const QComboBox* items, const std::string& text)
 
 } // namespace
 
-void SortPortNames(std::vector<std::string>& ports)
-{
-    std::stable_sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
-        const QString fa = QString::fromStdString(a).toCaseFolded();
-        const QString fb = QString::fromStdString(b).toCaseFolded();
-        return QString::localeAwareCompare(fa, fb) < 0;
-    });
-}
-
 void TComSelect::SetPortLister(TPortLister lister)
 {
     PortLister() = std::move(lister);
@@ -45,12 +35,8 @@ void TComSelect::SetComProperty(TComProperty value)
     case cpBaudRate:
         SelectBaudRate();
         break;
-    case cpNone:
-        if (FItems)
-            FItems->clear();
-        break;
     default:
-        // Data bits, stop bits, parity and flow control are not offered here.
+        // Nothing bound, or a property this selector does not offer.
         if (FItems)
             FItems->clear();
         break;

@@ -49,9 +49,6 @@ public:
     bool FAutoApply = false;
 };
 
-// Case-insensitive text order of port names, as the port list is sorted.
-void SortPortNames(std::vector<std::string>& ports);
-
 class TComComboBox : public QComboBox {
     Q_OBJECT
 public:
