@@ -172,8 +172,8 @@ void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
     CopyAnswer(Receiver, GetCommand.raw);
     // Runs inside the delivery of this answer; the port allows a close there.
     ComPort1->Close();
-    TCustomComPort* port = cbComSpeed->GetComPort();
-    (port ? port : ComPort1)->SetBaudRate(rate);
+    // The speed selector is bound to ComPort1 for the window's whole life.
+    cbComSpeed->GetComPort()->SetBaudRate(rate);
     IfOpenPort();
 }
 

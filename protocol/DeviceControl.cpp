@@ -38,8 +38,8 @@ void TMainForm::SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speed
     // Gives the controller time to answer and change its speed.
     QThread::msleep(200);
     ComPort1->Close();
-    TCustomComPort* port = cbComSpeed->GetComPort();
-    (port ? port : ComPort1)->SetBaudRate(rate);
+    // The speed selector is bound to ComPort1 for the window's whole life.
+    cbComSpeed->GetComPort()->SetBaudRate(rate);
     cbComSpeed->SetText(speedText);
     // Not through IfOpenPort: a failure here goes to the error dialog.
     ComPort1->Open();
