@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "SpinEdit.h"
+#include "Wiring.h"
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
 
@@ -116,15 +117,6 @@ void FillColourList(QComboBox* box, int selected)
         box->addItem(QIcon(swatch), ColourNames()[i]);
     }
     box->setCurrentIndex(selected);
-}
-
-// Every handler that Qt calls runs guarded: an error escaping it is shown in
-// the error dialog and the program goes on.
-template <class Sender, class Signal>
-void Wire(TMainForm* form, Sender* sender, Signal signal, void (TMainForm::*handler)())
-{
-    QObject::connect(sender, signal, form,
-                     [form, handler] { Guarded(form, [form, handler] { (form->*handler)(); }); });
 }
 
 } // namespace
@@ -652,27 +644,12 @@ void TMainForm::BuildLayout()
 
 void TMainForm::ConnectHandlers()
 {
-    Wire(this, btnOpenClose, &QPushButton::clicked, &TMainForm::btnOpenCloseClick);
-    Wire(this, btnTestConnection, &QPushButton::clicked, &TMainForm::btnTestConnectionClick);
-    Wire(this, btnRestart, &QPushButton::clicked, &TMainForm::btnRestartClick);
-    Wire(this, btnClearScreen, &QPushButton::clicked, &TMainForm::btnClearScreenClick);
-    Wire(this, btnUstaw, &QPushButton::clicked, &TMainForm::btnUstawClick);
-    Wire(this, btnPobierz, &QPushButton::clicked, &TMainForm::btnPobierzClick);
-    Wire(this, seJasnosc, &QSpinBox::valueChanged, &TMainForm::seJasnoscChange);
-    Wire(this, cbAuto, &QCheckBox::clicked, &TMainForm::cbAutoClick);
-    Wire(this, BitBtn2, &QPushButton::clicked, &TMainForm::BitBtn2Click);
+    // Each subsystem wires its own controls, beside its handlers.
+    ConnectPortHandlers();
+    ConnectDeviceHandlers();
+    ConnectContentHandlers();
+    ConnectUpdateHandlers();
     Wire(this, btnClearMemo, &QPushButton::clicked, &TMainForm::btnClearMemoClick);
-    Wire(this, btnSet9600, &QPushButton::clicked, &TMainForm::btnSet9600Click);
-    Wire(this, btnSetHiSpeed, &QPushButton::clicked, &TMainForm::btnSetHiSpeedClick);
-    Wire(this, Timer1, &QTimer::timeout, &TMainForm::Timer1Timer);
-    // The selectors' choice: serial/ knows nothing of the window's dialogs,
-    // so the guard is put on here.
-    auto* name = cbComName;
-    connect(cbComName, &QComboBox::activated, this,
-            [this, name] { Guarded(this, [name] { name->Change(); }); });
-    auto* speed = cbComSpeed;
-    connect(cbComSpeed, &QComboBox::activated, this,
-            [this, speed] { Guarded(this, [speed] { speed->Change(); }); });
 }
 
 void TMainForm::FormCreate()
@@ -680,6 +657,8 @@ void TMainForm::FormCreate()
     Receiver.Reset();
     lStat->setText(QStringLiteral("Czekam na Twój ruch...."));
     cbAuto->setChecked(seJasnosc->value() == 0);
+    Init_StatycznyText();
+    Init_DynamicznyText();
 }
 
 void TMainForm::AppendLog(const QString& line)

@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -176,6 +177,12 @@ public:
     bool IfOpenPort();
     void btnOpenCloseClick();
 
+    // ---- display content (content/) ----
+    void Init_StatycznyText();
+    void Init_DynamicznyText();
+
+    // ---- update (update/) ----
+
 protected:
     // Closing the window releases the port at once.
     void closeEvent(QCloseEvent* event) override;
@@ -183,6 +190,15 @@ protected:
 private:
     void BuildLayout();
     void ConnectHandlers();
+    // Each subsystem wires its own controls (defined beside its handlers).
+    void ConnectPortHandlers();
+    void ConnectDeviceHandlers();
+    void ConnectContentHandlers();
+    void ConnectUpdateHandlers();
+    // Common to the answer handlers: ends the wait and keeps the answer.
+    void TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record);
+    // The wait for a flash page's confirmation has run out.
+    void FlashPageTimeout();
     // Sends a complete frame: seal, IfOpenPort, write, log, arm.
     void SendFrame(TBytes frame, std::uint8_t code);
     void SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText);

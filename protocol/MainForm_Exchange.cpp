@@ -94,8 +94,8 @@ void TMainForm::Timer1Timer()
         return;
 
     if (AutoTimer.cmd == cmd_ProgramFlashPage) {
-        // Flash page not confirmed: the page-retry path of the update
-        // exchange goes here. Nothing arms cmd_ProgramFlashPage yet.
+        // A flash page not confirmed: the update exchange asks about a resend.
+        FlashPageTimeout();
         return;
     }
     AutoTimer.cmd = 0;
@@ -117,38 +117,33 @@ void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
 // ---- answer handlers ----
 // Each ends the wait, whatever was awaited.
 
-void TMainForm::fcmd_TestConnect()
+void TMainForm::TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record)
 {
     AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
+    CopyAnswer(Receiver, record);
+}
+
+void TMainForm::fcmd_TestConnect()
+{
+    TakeAnswer(GetCommand.raw);
     LogLine("cmd_TestConnect");
 }
 
 void TMainForm::fcmd_Restart()
 {
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
+    TakeAnswer(GetCommand.raw);
     LogLine("cmd_Restart");
-}
-
-void TMainForm::fcmd_UpgreadeCPU()
-{
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
-    // The return to 9600 bit/s after a CPU update belongs to the update procedure.
 }
 
 void TMainForm::fcmd_FillScreen()
 {
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
+    TakeAnswer(GetCommand.raw);
     LogLine("cmd_FillScreen");
 }
 
 void TMainForm::fcmd_getJasnosc()
 {
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
+    TakeAnswer(GetCommand.raw);
     // The field holds 0..15: a larger brightness shows as 15.
     seJasnosc->setValue(std::min<int>(GetCommand.Jasnosc(), 15));
     cbAuto->setChecked(seJasnosc->value() == 0);
@@ -157,8 +152,7 @@ void TMainForm::fcmd_getJasnosc()
 
 void TMainForm::fcmd_setJasnosc()
 {
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
+    TakeAnswer(GetCommand.raw);
     LogLine("cmd_setJasnosc");
 }
 
@@ -168,8 +162,7 @@ void TMainForm::fcmd_putLogo() { AutoTimer = {}; }
 
 void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
 {
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetCommand.raw);
+    TakeAnswer(GetCommand.raw);
     // Runs inside the delivery of this answer; the port allows a close there.
     ComPort1->Close();
     // The speed selector is bound to ComPort1 for the window's whole life.
@@ -180,16 +173,9 @@ void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
 void TMainForm::fcmd_Set9600() { ReSpeedFromAnswer(br9600); }
 void TMainForm::fcmd_Set115200() { ReSpeedFromAnswer(br115200); }
 
-void TMainForm::fcmd_ProgramFlashPage()
-{
-    // The page confirmation itself is handled by the update exchange.
-    AutoTimer = {};
-}
-
 void TMainForm::fcmd_GetVersion()
 {
-    AutoTimer = {};
-    CopyAnswer(Receiver, GetVersion.raw);
+    TakeAnswer(GetVersion.raw);
     lVersion->setText(QString::fromStdString(VersionLabelText(GetVersion)));
     LogLine("cmd_getVersion");
 }

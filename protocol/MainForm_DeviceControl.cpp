@@ -5,9 +5,27 @@
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
 #include "ui/SpinEdit.h"
+#include "ui/Wiring.h"
 
 #include <QCheckBox>
+#include <QPushButton>
 #include <QThread>
+#include <QTimer>
+
+void TMainForm::ConnectDeviceHandlers()
+{
+    Wire(this, btnTestConnection, &QPushButton::clicked, &TMainForm::btnTestConnectionClick);
+    Wire(this, btnRestart, &QPushButton::clicked, &TMainForm::btnRestartClick);
+    Wire(this, btnClearScreen, &QPushButton::clicked, &TMainForm::btnClearScreenClick);
+    Wire(this, btnUstaw, &QPushButton::clicked, &TMainForm::btnUstawClick);
+    Wire(this, btnPobierz, &QPushButton::clicked, &TMainForm::btnPobierzClick);
+    Wire(this, seJasnosc, &QSpinBox::valueChanged, &TMainForm::seJasnoscChange);
+    Wire(this, cbAuto, &QCheckBox::clicked, &TMainForm::cbAutoClick);
+    Wire(this, BitBtn2, &QPushButton::clicked, &TMainForm::BitBtn2Click);
+    Wire(this, btnSet9600, &QPushButton::clicked, &TMainForm::btnSet9600Click);
+    Wire(this, btnSetHiSpeed, &QPushButton::clicked, &TMainForm::btnSetHiSpeedClick);
+    Wire(this, Timer1, &QTimer::timeout, &TMainForm::Timer1Timer);
+}
 
 void TMainForm::btnTestConnectionClick() { send_cmd_TestConnect(); }
 void TMainForm::btnRestartClick() { send_cmd_Restart(); }

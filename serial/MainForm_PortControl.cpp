@@ -3,6 +3,7 @@
 #include "serial/CPortCtl.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
+#include "ui/Wiring.h"
 
 #include <QPushButton>
 
@@ -15,6 +16,19 @@ QString CannotOpenText(const TComComboBox* portSelector)
 }
 
 } // namespace
+
+void TMainForm::ConnectPortHandlers()
+{
+    Wire(this, btnOpenClose, &QPushButton::clicked, &TMainForm::btnOpenCloseClick);
+    // The selectors' choice: the selectors know nothing of the window's
+    // dialogs, so the guard is put on here.
+    auto* name = cbComName;
+    connect(cbComName, &QComboBox::activated, this,
+            [this, name] { Guarded(this, [name] { name->Change(); }); });
+    auto* speed = cbComSpeed;
+    connect(cbComSpeed, &QComboBox::activated, this,
+            [this, speed] { Guarded(this, [speed] { speed->Change(); }); });
+}
 
 bool TMainForm::IfOpenPort()
 {
