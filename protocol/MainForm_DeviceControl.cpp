@@ -9,7 +9,6 @@
 
 #include <QCheckBox>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 
 void TMainForm::ConnectDeviceHandlers()
@@ -20,7 +19,9 @@ void TMainForm::ConnectDeviceHandlers()
     Wire(this, btnUstaw, &QPushButton::clicked, &TMainForm::btnUstawClick);
     Wire(this, btnPobierz, &QPushButton::clicked, &TMainForm::btnPobierzClick);
     Wire(this, seJasnosc, &QSpinBox::valueChanged, &TMainForm::seJasnoscChange);
-    Wire(this, cbAuto, &QCheckBox::clicked, &TMainForm::cbAutoClick);
+    // Keyboard and accessibility tick the box through toggle(), which emits
+    // no click: the field follows every change of the box.
+    Wire(this, cbAuto, &QCheckBox::toggled, &TMainForm::cbAutoClick);
     Wire(this, BitBtn2, &QPushButton::clicked, &TMainForm::BitBtn2Click);
     Wire(this, btnSet9600, &QPushButton::clicked, &TMainForm::btnSet9600Click);
     Wire(this, btnSetHiSpeed, &QPushButton::clicked, &TMainForm::btnSetHiSpeedClick);
@@ -54,7 +55,7 @@ void TMainForm::SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speed
     else
         send_cmd_Set115200();
     // Gives the controller time to answer and change its speed.
-    QThread::msleep(200);
+    PauseMs(200);
     ComPort1->Close();
     // The speed selector is bound to ComPort1 for the window's whole life.
     cbComSpeed->GetComPort()->SetBaudRate(rate);

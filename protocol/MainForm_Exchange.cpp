@@ -31,6 +31,8 @@ void TMainForm::ArmAutoTimer(std::uint8_t code)
 {
     AutoTimer.cmd = code;
     AutoTimer.interval = TimerInterval;
+    TickClock.start();
+    TicksCounted = 0;
     // The countdown only runs while something is awaited. Inside Timer1Timer
     // the handler itself restarts it when it ends.
     if (!InTimer1Timer && !Timer1->isActive())
@@ -82,6 +84,8 @@ void TMainForm::Timer1Timer()
         ~TRestart()
         {
             form.InTimer1Timer = false;
+            // Time spent in here, boxes included, is not part of the wait.
+            form.TicksCounted = form.TickClock.elapsed() / cTimer1TickMs;
             if (form.AutoTimer.cmd != 0)
                 form.Timer1->start(cTimer1TickMs);
         }
@@ -89,7 +93,16 @@ void TMainForm::Timer1Timer()
 
     if (AutoTimer.cmd == 0)
         return;
-    --AutoTimer.interval;
+    if (!TickClock.isValid()) {
+        TickClock.start();
+        TicksCounted = 0;
+    }
+    // The wait counts tick periods of time, not timer events: events come
+    // late while the window is busy (a pause at every start byte of noise).
+    const qint64 due = TickClock.elapsed() / cTimer1TickMs;
+    const qint64 passed = std::clamp<qint64>(due - TicksCounted, 0, TimerInterval);
+    TicksCounted = due;
+    AutoTimer.interval -= std::int32_t(passed);
     if (AutoTimer.interval >= 1)
         return;
 
@@ -107,11 +120,23 @@ void TMainForm::Timer1Timer()
 void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
 {
     TComPort* port = sender ? sender : ComPort1;
-    std::string str;
-    if (count > 0)
-        port->ReadStr(str, count);
-    // Errors are left to reach the port: they end its event thread.
-    Receiver.ProcessChunk(str);
+    // Taken in pieces no larger than the port's input queue, as a port with
+    // that queue would deliver them: a frame's start is then handled before
+    // the bytes behind it can overwrite it in the receiver's ring.
+    const std::int32_t piece = std::clamp(port->Buffer().InputSize(), 1, cRingSize / 2);
+    std::int32_t left = count;
+    do {
+        std::string str;
+        if (left > 0)
+            port->ReadStr(str, std::min(left, piece));
+        left -= std::int32_t(str.size());
+        // Errors are left to reach the port: they end its event thread.
+        Receiver.ProcessChunk(str);
+        // An answer handler may have closed or re-speeded the port; what is
+        // still waiting then comes with the next delivery.
+        if (str.empty() || !port->Connected())
+            break;
+    } while (left > 0);
 }
 
 // ---- answer handlers ----

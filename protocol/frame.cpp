@@ -78,12 +78,43 @@ static TBytes BuildFrame(std::uint8_t code, std::string_view payload)
     return f;
 }
 
-TBytes BuildCommandFrame(std::uint8_t code) { return BuildFrame(code, {}); }
+TBytes tSendCommand::Bytes() const
+{
+    TBytes out(cSendCommandSize, '\0');
+    auto* p = reinterpret_cast<std::uint8_t*>(out.data());
+    Header.Encode(p);
+    p[8] = CR;
+    p[9] = LF;
+    return out;
+}
+
+TBytes tSendJasnosc::Bytes() const
+{
+    TBytes out(cSendJasnoscSize, '\0');
+    auto* p = reinterpret_cast<std::uint8_t*>(out.data());
+    Header.Encode(p);
+    p[8] = Jasnosc;
+    p[9] = ForFuture;
+    p[10] = CR;
+    p[11] = LF;
+    return out;
+}
+
+TBytes BuildCommandFrame(std::uint8_t code)
+{
+    tSendCommand f;
+    f.Header.Command = code;
+    f.Header.Size = cSendCommandSize;
+    return f.Bytes();
+}
 
 TBytes BuildJasnoscFrame(std::uint8_t jasnosc)
 {
-    const char payload[2] = {char(jasnosc), 0};
-    return BuildFrame(cmd_setJasnosc, std::string_view(payload, 2));
+    tSendJasnosc f;
+    f.Header.Command = cmd_setJasnosc;
+    f.Header.Size = cSendJasnoscSize;
+    f.Jasnosc = jasnosc;
+    return f.Bytes();
 }
 
 TBytes BuildAnswerFrame(std::uint8_t code, std::uint32_t value32, std::uint8_t response,

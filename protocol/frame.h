@@ -107,14 +107,31 @@ void SealFrame(TBytes& frame);
 // counted as zero. A frame too short to hold the field never verifies.
 bool VerifyFrame(std::string_view frame);
 
-// Unsealed frames of the commands without payload (10 bytes) and of the
-// brightness command (12 bytes).
-TBytes BuildCommandFrame(std::uint8_t code);
-TBytes BuildJasnoscFrame(std::uint8_t jasnosc);
-
-// Request records.
+// Request records, laid out as on the wire.
+// The frame of every command without payload.
+struct tSendCommand {
+    tHeader Header; // Size 10
+    std::uint8_t CR = cCR;
+    std::uint8_t LF = cLF;
+    TBytes Bytes() const; // the wire bytes
+};
+// The brightness command.
+struct tSendJasnosc {
+    tHeader Header; // Command 6, Size 12
+    std::uint8_t Jasnosc = 0; // 0..15, 0 automatic
+    std::uint8_t ForFuture = 0;
+    std::uint8_t CR = cCR;
+    std::uint8_t LF = cLF;
+    TBytes Bytes() const;
+};
 inline constexpr std::size_t cSendCommandSize = 10;
 inline constexpr std::size_t cSendJasnoscSize = 12;
+static_assert(sizeof(tSendCommand) == cSendCommandSize && sizeof(tSendJasnosc) == cSendJasnoscSize);
+
+// Unsealed frames of the commands without payload and of the brightness
+// command, built from their records.
+TBytes BuildCommandFrame(std::uint8_t code);
+TBytes BuildJasnoscFrame(std::uint8_t jasnosc);
 
 // Answer records: kept as their 16 wire bytes so that a short answer
 // overwrites only its own length, as a plain memory copy would.

@@ -35,7 +35,7 @@ void TFrameReceiver::ProcessChunk(std::string_view chunk)
             r.pos_start = r.pos;
             r.pos_start_bool = true;
             // Lets the rest of a short answer arrive, so it is read as one chunk.
-            host_.PauseMs(cStartPauseMs);
+            host_.PauseMs(StartPauseMs);
         }
         // The byte before b is still in the ring, also across chunks.
         if (r.pos_start_bool && b == cLF && r.buf[Ring(r.pos - 1)] == cCR) {

@@ -62,6 +62,8 @@ public:
     std::uint8_t myCom[1024];
     std::int32_t myComSize = 0;
     std::string srs232;
+    // The pause at a start byte; tests may shorten it.
+    int StartPauseMs = cStartPauseMs;
 
 private:
     void Dispatch(std::uint8_t code);

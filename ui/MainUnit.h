@@ -7,6 +7,7 @@
 #include "protocol/receiver.h"
 #include "serial/CPortTypes.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <array>
@@ -18,6 +19,8 @@ class QCloseEvent;
 class QColor;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -126,8 +129,6 @@ public:
     // ---- IReceiverHost ----
     void LogLine(const std::string& line) override;
     void PauseMs(int ms) override;
-    // Tests shorten the receiver's pause; the speed switch's 200 ms stays.
-    int StartBytePauseMs = cStartPauseMs;
 
     // ---- receiver (protocol/) ----
     void ComPort1RxChar(TComPort* sender, std::int32_t count);
@@ -188,7 +189,20 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // One builder per tab, one for the log and the status line.
     void BuildLayout();
+    QWidget* BuildBasicPage();
+    QHBoxLayout* BuildPortRow(QWidget* panel);
+    QGroupBox* BuildBrightnessGroup(QWidget* panel);
+    QGroupBox* BuildInformationGroup(QWidget* panel);
+    QWidget* BuildTextPage();
+    QWidget* BuildStaticTextPage();
+    QWidget* BuildTextWindowPage();
+    QGroupBox* BuildFrameGroup();
+    QGroupBox* BuildStepsGroup();
+    QWidget* BuildGraphicsPage();
+    QWidget* BuildUpdatePage();
+    void BuildLogAndStatus(QVBoxLayout* root);
     void ConnectHandlers();
     // Each subsystem wires its own controls (defined beside its handlers).
     void ConnectPortHandlers();
@@ -209,4 +223,8 @@ private:
     // Set while Timer1Timer runs, its message box included: the timer stays
     // off until the handler ends, so no second box can stack on the first.
     bool InTimer1Timer = false;
+    // The answer wait's clock: started when a command is armed; the tick
+    // periods already taken off `AutoTimer.interval`.
+    QElapsedTimer TickClock;
+    qint64 TicksCounted = 0;
 };

@@ -662,7 +662,7 @@ void TestWindow::buttonsReachTheirHandlers()
     QVERIFY2(emu.Start(&error), error.c_str());
     TWindowRig rig({}, emu.SlavePath());
     TMainForm& f = rig.F();
-    f.StartBytePauseMs = 0;
+    f.Receiver.StartPauseMs = 0;
 
     const QList<std::pair<QPushButton*, std::uint8_t>> buttons{
         {f.btnTestConnection, cmd_TestConnect}, {f.btnRestart, cmd_Restart},
