@@ -96,20 +96,16 @@ double EventThreadCpuMs()
     _exit(0);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Forks the emulator before any thread exists in this process; returns its
+// pty path (empty on failure), its pid and the pipe that keeps it running.
+std::string ForkEmulator(pid_t& child, int& keepAlive)
 {
-    constexpr int kFrames = 10000;
-    constexpr int kIdleMs = 10000;
-
-    // Fork before any thread exists in this process.
     int toParent[2], toChild[2];
     if (pipe(toParent) != 0 || pipe(toChild) != 0)
-        return 1;
-    const pid_t child = fork();
+        return {};
+    child = fork();
     if (child < 0)
-        return 1;
+        return {};
     if (child == 0) {
         close(toParent[0]);
         close(toChild[1]);
@@ -122,23 +118,18 @@ int main(int argc, char** argv)
     while (read(toParent[0], &c, 1) == 1 && c != '\n')
         path.push_back(c);
     close(toParent[0]);
-    if (path.empty()) {
-        std::fprintf(stderr, "no emulator\n");
-        return 1;
-    }
+    keepAlive = toChild[1];
+    return path;
+}
 
-    QCoreApplication app(argc, argv);
-    TComPort port(nullptr);
-    port.SetPort(path);
-    port.SetEvents({evRxChar});
-    port.Buffer().SetInputSize(512);
-    port.Buffer().SetOutputSize(512);
-
-    TBytes frame = BuildCommandFrame(cmd_TestConnect);
-    SealFrame(frame);
+// Answers in, next frame out: counts good and bad answers until `total` are sent.
+struct TRoundTrips {
+    TBytes frame;
     std::string pending;
-    int sent = 0, answers = 0, bad = 0;
-    port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
+    int total = 0, sent = 0, answers = 0, bad = 0;
+
+    void OnRxChar(TCustomComPort* sender, std::int32_t count)
+    {
         std::string s;
         sender->ReadStr(s, count);
         pending += s;
@@ -147,47 +138,42 @@ int main(int argc, char** argv)
             const auto start = pending.find(char(cBusStart));
             if (start == std::string::npos) {
                 pending.clear();
-                break;
+                return;
             }
             pending.erase(0, start);
             if (pending.size() < cHeaderSize)
-                break;
+                return;
             const std::size_t size = GetLE16(reinterpret_cast<const std::uint8_t*>(pending.data()) + cOffSize);
             if (size < cHeaderSize + 2 || size > 1024) {
                 pending.erase(0, 1);
                 continue;
             }
             if (pending.size() < size)
-                break;
+                return;
             if (VerifyFrame(std::string_view(pending).substr(0, size)))
                 ++answers;
             else
                 ++bad;
             pending.erase(0, size);
-            if (sent < kFrames) {
+            if (sent < total) {
                 sender->WriteStr(frame);
                 ++sent;
             } else {
                 QCoreApplication::quit();
             }
         }
-    };
-
-    try {
-        port.Open();
-    } catch (const EComPort& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
     }
+};
 
-    // 1. Round trips.
+int RunRoundTrips(QCoreApplication& app, TComPort& port, TRoundTrips& trips)
+{
     const double wall0 = ClockMs(CLOCK_MONOTONIC);
     const double cpu0 = ClockMs(CLOCK_PROCESS_CPUTIME_ID);
     const double gui0 = ClockMs(CLOCK_THREAD_CPUTIME_ID);
     const double ev0 = EventThreadCpuMs();
     QTimer::singleShot(0, [&] {
-        port.WriteStr(frame);
-        ++sent;
+        port.WriteStr(trips.frame);
+        ++trips.sent;
     });
     QTimer guard; // a lost answer ends the run
     guard.setSingleShot(true);
@@ -200,28 +186,67 @@ int main(int argc, char** argv)
     const double gui = ClockMs(CLOCK_THREAD_CPUTIME_ID) - gui0;
     const double ev = EventThreadCpuMs() - ev0;
     if (rc != 0)
-        std::fprintf(stderr, "stopped after %d answers (no answer within the time limit)\n", answers);
+        std::fprintf(stderr, "stopped after %d answers (no answer within the time limit)\n", trips.answers);
 
+    const double n = trips.answers;
     std::printf("serial round trips: %d frames of %zu bytes sent, %d answers of 16 bytes back (%d bad)\n",
-                sent, frame.size(), answers, bad);
-    std::printf("  wall time per round trip:      %8.1f us\n", wall * 1000.0 / answers);
+                trips.sent, trips.frame.size(), trips.answers, trips.bad);
+    std::printf("  wall time per round trip:      %8.1f us\n", wall * 1000.0 / n);
     std::printf("  tool CPU per frame (process):  %8.1f us  (GUI thread %.1f us, event thread ~%.1f us)\n",
-                cpu * 1000.0 / answers, gui * 1000.0 / answers, ev * 1000.0 / answers);
+                cpu * 1000.0 / n, gui * 1000.0 / n, ev * 1000.0 / n);
+    return rc;
+}
 
-    // 2. Idle, port open.
+void MeasureIdle(QCoreApplication& app, const TComPort& port, int idleMs)
+{
     const double idleCpu0 = ClockMs(CLOCK_PROCESS_CPUTIME_ID);
     const double idleWall0 = ClockMs(CLOCK_MONOTONIC);
-    QTimer::singleShot(kIdleMs, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(idleMs, [] { QCoreApplication::quit(); });
     app.exec();
     const double idleCpu = ClockMs(CLOCK_PROCESS_CPUTIME_ID) - idleCpu0;
     const double idleWall = ClockMs(CLOCK_MONOTONIC) - idleWall0;
     std::printf("idle with the port open: %.1f ms CPU in %.1f s = %.3f %% of one core (goal < 0.5 %%)\n",
                 idleCpu, idleWall / 1000.0, 100.0 * idleCpu / idleWall);
     std::printf("  event thread still waiting: %s\n", port.EventThreadActive() ? "yes" : "no");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    pid_t child = -1;
+    int keepAlive = -1;
+    const std::string path = ForkEmulator(child, keepAlive);
+    if (path.empty()) {
+        std::fprintf(stderr, "no emulator\n");
+        return 1;
+    }
+
+    QCoreApplication app(argc, argv);
+    TComPort port(nullptr);
+    port.SetPort(path);
+    port.SetEvents({evRxChar});
+    port.Buffer().SetInputSize(512);
+    port.Buffer().SetOutputSize(512);
+
+    TRoundTrips trips;
+    trips.total = 10000;
+    trips.frame = BuildCommandFrame(cmd_TestConnect);
+    SealFrame(trips.frame);
+    port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) { trips.OnRxChar(sender, count); };
+    try {
+        port.Open();
+    } catch (const EComPort& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+
+    const int rc = RunRoundTrips(app, port, trips);
+    MeasureIdle(app, port, 10000);
 
     port.Close();
     std::fflush(stdout);
-    close(toChild[1]); // the emulator stops
+    close(keepAlive); // the emulator stops
     int status = 0;
     waitpid(child, &status, 0);
     rusage ru{};
@@ -229,5 +254,5 @@ int main(int argc, char** argv)
     std::printf("emulator process (for comparison): %.1f ms CPU in all\n",
                 double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
                     double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3);
-    return rc == 0 && answers == kFrames ? 0 : 1;
+    return rc == 0 && trips.answers == trips.total ? 0 : 1;
 }
