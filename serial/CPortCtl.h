@@ -39,10 +39,6 @@ public:
 
     std::string FPort;
     TBaudRate FBaudRate = brCustom;
-    TDataBits FDataBits = dbEight;
-    TStopBits FStopBits = sbOneStopBit;
-    TParityBits FParity = prNone;
-    TFlowControl FFlowControl = fcNone;
     QComboBox* FItems = nullptr; // the selector's item list, not owned
     TComProperty FComProperty = cpNone;
     TCustomComPort* FComPort = nullptr; // not owned
