@@ -1,5 +1,7 @@
 #include "frame.h"
 
+#include <initializer_list>
+
 void tHeader::Encode(std::uint8_t* out) const
 {
     out[0] = BusStart;
@@ -78,27 +80,20 @@ static TBytes BuildFrame(std::uint8_t code, std::string_view payload)
     return f;
 }
 
-TBytes tSendCommand::Bytes() const
+namespace {
+// A record's wire bytes: the header, then its one-byte fields in order.
+TBytes EncodeRecord(const tHeader& header, std::initializer_list<std::uint8_t> fields)
 {
-    TBytes out(cSendCommandSize, '\0');
-    auto* p = reinterpret_cast<std::uint8_t*>(out.data());
-    Header.Encode(p);
-    p[8] = CR;
-    p[9] = LF;
+    TBytes out(cHeaderSize, '\0');
+    header.Encode(reinterpret_cast<std::uint8_t*>(out.data()));
+    for (const std::uint8_t b : fields)
+        out += char(b);
     return out;
 }
+} // namespace
 
-TBytes tSendJasnosc::Bytes() const
-{
-    TBytes out(cSendJasnoscSize, '\0');
-    auto* p = reinterpret_cast<std::uint8_t*>(out.data());
-    Header.Encode(p);
-    p[8] = Jasnosc;
-    p[9] = ForFuture;
-    p[10] = CR;
-    p[11] = LF;
-    return out;
-}
+TBytes tSendCommand::Bytes() const { return EncodeRecord(Header, {CR, LF}); }
+TBytes tSendJasnosc::Bytes() const { return EncodeRecord(Header, {Jasnosc, ForFuture, CR, LF}); }
 
 TBytes BuildCommandFrame(std::uint8_t code)
 {

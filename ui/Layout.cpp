@@ -159,11 +159,7 @@ QHBoxLayout* TMainForm::BuildPortRow(QWidget* panel)
 
 QGroupBox* TMainForm::BuildBrightnessGroup(QWidget* panel)
 {
-    QV_MAKE(gbJasnosc, QGroupBox, panel);
-    gbJasnosc->setTitle(QStringLiteral("Jasność"));
-    auto* g = new QHBoxLayout(gbJasnosc);
-    g->setContentsMargins(10, 12, 10, 8);
-    g->setSpacing(10);
+    auto* g = TitledGroup<QHBoxLayout>(QV_MAKE(gbJasnosc, QGroupBox, panel), "Jasność", {10, 12, 10, 8}, 10);
     QV_MAKE(cbAuto, QCheckBox, gbJasnosc);
     cbAuto->setText(QStringLiteral("Automat"));
     QV_MAKE(seJasnosc, TSpinEdit, gbJasnosc);
@@ -180,11 +176,7 @@ QGroupBox* TMainForm::BuildBrightnessGroup(QWidget* panel)
 
 QGroupBox* TMainForm::BuildInformationGroup(QWidget* panel)
 {
-    QV_MAKE(GroupBox2, QGroupBox, panel);
-    GroupBox2->setTitle(QStringLiteral("Informacja"));
-    auto* g = new QVBoxLayout(GroupBox2);
-    g->setContentsMargins(10, 12, 10, 8);
-    g->setSpacing(8);
+    auto* g = TitledGroup<QVBoxLayout>(QV_MAKE(GroupBox2, QGroupBox, panel), "Informacja", {10, 12, 10, 8}, 8);
     QV_MAKE(lVersion, QLabel, GroupBox2);
     lVersion->setText(QStringLiteral("(...)"));
     lVersion->setFont(TahomaFont(16));
@@ -315,10 +307,9 @@ QWidget* TMainForm::BuildTextWindowPage()
 
 QGroupBox* TMainForm::BuildFrameGroup()
 {
-    QV_MAKE(gbRamka, QGroupBox, TabSheet2);
-    gbRamka->setTitle(QStringLiteral("Rozmiar i położenie okna tekstu"));
-    auto* g = Grid(6, 3, gbRamka);
-    g->setContentsMargins(8, 12, 8, 6);
+    auto* g = TitledGroup<QGridLayout>(QV_MAKE(gbRamka, QGroupBox, TabSheet2),
+                                       "Rozmiar i położenie okna tekstu", {8, 12, 8, 6}, 6);
+    g->setVerticalSpacing(3);
     SetupSpin(QV_MAKE(sedL, TSpinEdit, gbRamka), -1000, 1000, 0);
     SetupSpin(QV_MAKE(sedT, TSpinEdit, gbRamka), -1000, 1000, 0);
     SetupSpin(QV_MAKE(sedW, TSpinEdit, gbRamka), 1, 128, 1);
@@ -333,10 +324,9 @@ QGroupBox* TMainForm::BuildFrameGroup()
 
 QGroupBox* TMainForm::BuildStepsGroup()
 {
-    QV_MAKE(gbAnimacja, QGroupBox, TabSheet2);
-    gbAnimacja->setTitle(QStringLiteral("Animacja / interwał"));
-    auto* g = Grid(6, 3, gbAnimacja);
-    g->setContentsMargins(8, 12, 8, 6);
+    auto* g = TitledGroup<QGridLayout>(QV_MAKE(gbAnimacja, QGroupBox, TabSheet2),
+                                       "Animacja / interwał", {8, 12, 8, 6}, 6);
+    g->setVerticalSpacing(3);
     SetupSpin(QV_MAKE(sedHoriz, TSpinEdit, gbAnimacja), -100, 100, 5);
     SetupSpin(QV_MAKE(sedVert, TSpinEdit, gbAnimacja), -100, 100, 5);
     int row = 0;

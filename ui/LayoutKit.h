@@ -4,7 +4,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QGroupBox>
 #include <QList>
+#include <QMargins>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +39,18 @@ void SetupSpin(TSpinEdit* s, int lo, int hi, int value, bool centred = true);
 void SetupColourList(QComboBox* box, int selected);
 // The 16 fonts, the first chosen.
 void SetupFontList(QComboBox* box);
+// A group box with its title, laid out by a new `Layout` with the given
+// margins and spacing.
+template <class Layout>
+Layout* TitledGroup(QGroupBox* box, const char* title, const QMargins& margins, int spacing)
+{
+    box->setTitle(QString::fromUtf8(title));
+    auto* l = new Layout(box);
+    l->setContentsMargins(margins);
+    l->setSpacing(spacing);
+    return l;
+}
+
 // "label" in column `col`, the field beside it; the label is the field's buddy.
 void AddRow(QGridLayout* grid, int row, const QString& label, QWidget* field,
             int col = 0, Qt::Alignment fieldAlign = {});
