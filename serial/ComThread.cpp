@@ -80,8 +80,10 @@ TComThread::TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriori
 
 TComThread::~TComThread()
 {
-    if (FThread.joinable())
+    if (FThread.joinable()) {
+        Stop();
         FThread.join();
+    }
     if (FWaitSet >= 0)
         ::close(FWaitSet);
     if (FStopEvent >= 0)

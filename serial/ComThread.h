@@ -32,7 +32,7 @@ public:
     // EComPort (CError_OpenFailed) when any of them cannot be had.
     static std::unique_ptr<TComThread> Start(TCustomComPort& port, int fd, bool watchRx,
                                              TThreadPriority priority);
-    ~TComThread(); // joins the thread: it must have been stopped
+    ~TComThread(); // Stop, then wait until the thread has ended
 
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;

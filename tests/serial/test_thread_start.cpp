@@ -28,23 +28,27 @@ private:
     void ReleaseFillers();
 
     rlimit FSaved{};
+    int FNull = -1; // duplicated to take descriptors
     std::vector<int> FFillers;
 };
 
 void TestThreadStart::init()
 {
     QCOMPARE(getrlimit(RLIMIT_NOFILE, &FSaved), 0);
+    FNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    QVERIFY(FNull >= 0);
 }
 
 void TestThreadStart::cleanup()
 {
     ReleaseFillers();
     setrlimit(RLIMIT_NOFILE, &FSaved);
+    ::close(FNull);
 }
 
 bool TestThreadStart::LeaveFree(int spare)
 {
-    const int top = fcntl(0, F_DUPFD_CLOEXEC, 0); // lowest free number
+    const int top = fcntl(FNull, F_DUPFD_CLOEXEC, 0); // lowest free number
     if (top < 0)
         return false;
     ::close(top);
@@ -52,7 +56,7 @@ bool TestThreadStart::LeaveFree(int spare)
     low.rlim_cur = rlim_t(top) + 64; // room above everything open now
     if (setrlimit(RLIMIT_NOFILE, &low) != 0)
         return false;
-    for (int fd; (fd = fcntl(0, F_DUPFD_CLOEXEC, 0)) >= 0;)
+    for (int fd; (fd = fcntl(FNull, F_DUPFD_CLOEXEC, 0)) >= 0;)
         FFillers.push_back(fd);
     for (int i = 0; i < spare && !FFillers.empty(); ++i) {
         ::close(FFillers.back());
@@ -64,7 +68,7 @@ bool TestThreadStart::LeaveFree(int spare)
 int TestThreadStart::FreeDescriptors()
 {
     std::vector<int> probe;
-    for (int fd; (fd = fcntl(0, F_DUPFD_CLOEXEC, 0)) >= 0;)
+    for (int fd; (fd = fcntl(FNull, F_DUPFD_CLOEXEC, 0)) >= 0;)
         probe.push_back(fd);
     for (int fd : probe)
         ::close(fd);
