@@ -56,57 +56,7 @@ std::string PortNameToDevice(const std::string& name);
 std::uint32_t EventsToInt(TComEvents events);
 TComEvents IntToEvents(std::uint32_t mask);
 
-class TCustomComPort;
-
-class TComBuffer {
-public:
-    explicit TComBuffer(TCustomComPort* port) : FComPort(port) {}
-    std::int32_t InputSize() const { return FInputSize; }
-    std::int32_t OutputSize() const { return FOutputSize; }
-    void SetInputSize(std::int32_t v);
-    void SetOutputSize(std::int32_t v);
-
-private:
-    TCustomComPort* FComPort;
-    std::int32_t FInputSize = 1024;
-    std::int32_t FOutputSize = 1024;
-};
-
-class TComFlowControl {
-public:
-    explicit TComFlowControl(TCustomComPort* port) : FComPort(port) {}
-    bool OutCTSFlow() const { return FOutCTSFlow; }
-    bool OutDSRFlow() const { return FOutDSRFlow; }
-    TDTRFlowControl ControlDTR() const { return FControlDTR; }
-    TRTSFlowControl ControlRTS() const { return FControlRTS; }
-    bool XonXoffOut() const { return FXonXoffOut; }
-    bool XonXoffIn() const { return FXonXoffIn; }
-    bool DSRSensitivity() const { return FDSRSensitivity; }
-    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
-    char XonChar() const { return FXonChar; }
-    char XoffChar() const { return FXoffChar; }
-    void SetOutCTSFlow(bool v);
-    void SetOutDSRFlow(bool v);
-    void SetControlDTR(TDTRFlowControl v);
-    void SetControlRTS(TRTSFlowControl v);
-    void SetXonXoffOut(bool v);
-    void SetXonXoffIn(bool v);
-    void SetDSRSensitivity(bool v);
-    void SetTxContinueOnXoff(bool v);
-    void SetXonChar(char v);
-    void SetXoffChar(char v);
-
-private:
-    TCustomComPort* FComPort;
-    bool FOutCTSFlow = false, FOutDSRFlow = false;
-    TDTRFlowControl FControlDTR = dtrDisable;
-    TRTSFlowControl FControlRTS = rtsDisable;
-    bool FXonXoffOut = false, FXonXoffIn = false, FDSRSensitivity = false,
-         FTxContinueOnXoff = false;
-    char FXonChar = 17, FXoffChar = 19;
-};
-
-class TComThread; // defined in CPort.cpp
+class TComThread; // private to the component
 
 enum class TThreadPriority { Idle, Lowest, Lower, Normal, Higher, Highest, TimeCritical };
 
@@ -135,13 +85,14 @@ public:
     void Close() override;
     std::int32_t InputCount();
 
-    void SetBaudRate(TBaudRate v);
-    void SetCustomBaudRate(std::int32_t v);
-    void SetPort(const std::string& v);
-    void SetDataBits(TDataBits v);
-    void SetStopBits(TStopBits v);
-    void SetEventChar(char v);
-    void SetDiscardNull(bool v);
+    void SetBaudRate(TBaudRate v) { StoreAndApply(*this, TComApply::DCB, FBaudRate, v); }
+    void SetCustomBaudRate(std::int32_t v) { StoreAndApply(*this, TComApply::DCB, FCustomBaudRate, v); }
+    void SetPort(const std::string& v); // reopens an open port
+    void SetDataBits(TDataBits v) { StoreAndApply(*this, TComApply::DCB, FDataBits, v); }
+    void SetStopBits(TStopBits v) { StoreAndApply(*this, TComApply::DCB, FStopBits, v); }
+    void SetEventChar(char v) { StoreAndApply(*this, TComApply::DCB, FEventChar, v); }
+    void SetDiscardNull(bool v) { StoreAndApply(*this, TComApply::DCB, FDiscardNull, v); }
+    // Raise EComPort (CError_ConnChangeProp) on an open port.
     void SetSyncMethod(TSyncMethod v);
     void SetEventThreadPriority(TThreadPriority v);
     void SetEvents(TComEvents v) { FEvents = v; }
@@ -151,8 +102,8 @@ public:
     TSyncMethod SyncMethod() const { return FSyncMethod; }
     TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
     TComEvents Events() const { return FEvents; }
-    TComBuffer& Buffer() { return *FBuffer; }
-    TComFlowControl& FlowControl() { return *FFlowControl; }
+    TComBuffer& Buffer() { return FBuffer; }
+    TComFlowControl& FlowControl() { return FFlowControl; }
     std::int32_t ReadAsyncErrorCount() const { return FReadAsyncErrorCount; }
     std::uint32_t ReadAsyncLastError() const { return FReadAsyncLastError; }
     // True while an event thread exists for the open port.
@@ -171,14 +122,14 @@ protected:
 
     bool FConnected = false;
     int FHandle = -1;
-    TComThread* FEventThread = nullptr;
+    std::unique_ptr<TComThread> FEventThread;
     bool FThreadCreated = false;
     TThreadPriority FEventThreadPriority = TThreadPriority::Normal;
     TComEvents FEvents = TComEvents::All();
     char FEventChar = 0;
     bool FDiscardNull = false;
-    TComBuffer* FBuffer;
-    TComFlowControl* FFlowControl;
+    TComBuffer FBuffer{*this};
+    TComFlowControl FFlowControl{*this};
     TSyncMethod FSyncMethod = smThreadSync;
     std::int32_t FReadAsyncErrorCount = 0;
     std::uint32_t FReadAsyncLastError = 0;
@@ -190,12 +141,13 @@ private:
     // Queued by the event thread: runs a waiting delivery on the GUI thread.
     void ServeHandOvers();
     void CloseImpl(bool raisePurge);
+    // Raises EComPort (CError_OpenFailed) when the thread cannot be started in full.
     void StartEventThread();
-    void RequestStop(TComThread* t);
-    void WaitForThread(TComThread* t);
-    void RunDelivery(TComThread* t);
+    bool DeliveryRunning(TComThread& t) const;
+    void WaitForThread(TComThread& t);
+    void RunDelivery(TComThread& t);
     void ReapRetired();
-    void JoinThread(TComThread* t);
+    void ReleaseRetired();
 
     std::unique_ptr<THandOver> FHandOver;
 };

@@ -1,67 +1,108 @@
-#include "CPortTypes.h"
+// The component's plain parts: the settings groups' re-apply, error texts and
+// speed names.
+#include "CPort.h"
 
-TComPortAbstract::TComPortAbstract(QObject* owner)
-    : QObject(owner), FParity(new TComParity(this)), FTimeouts(new TComTimeouts(this))
+#include <cstring>
+#include <iterator>
+
+#include <strings.h>
+
+void ComApply(TComPortAbstract& port, TComApply group)
+{
+    switch (group) {
+    case TComApply::Buffer:
+        port.ApplyBuffer();
+        break;
+    case TComApply::DCB:
+        port.ApplyDCB();
+        break;
+    case TComApply::Timeouts:
+        port.ApplyTimeouts();
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Errors
+
+namespace {
+
+const char* const kErrorTexts[] = {
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+static_assert(std::size(kErrorTexts) == CError_RegError);
+
+} // namespace
+
+std::string ComErrorMessage(std::int32_t index)
+{
+    if (index >= 1 && index <= CError_RegError)
+        return kErrorTexts[index - 1];
+    return "Unknown Error #" + std::to_string(index);
+}
+
+EComPort::EComPort(std::int32_t code, std::int32_t winCode, const std::string& portText)
+    : std::runtime_error("COM Port Error: " + ComErrorMessage(code) + " on " + portText),
+      WinCode(winCode), Code(code)
 {
 }
 
-TComPortAbstract::~TComPortAbstract()
+EComPort::EComPort(std::int32_t code)
+    : std::runtime_error("COM Port Error: " + ComErrorMessage(code)), WinCode(-1), Code(code)
 {
-    delete FParity;
-    delete FTimeouts;
 }
 
-// A new value is stored and its group re-applied; an equal value changes nothing.
-void TComParity::SetBits(TParityBits v)
+// ---------------------------------------------------------------------------
+// Speeds
+
+const char* const BaudRateStrings[16] = {
+    "Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400",
+    "19200", "38400", "56000", "57600", "115200", "128000", "256000",
+};
+
+std::string BaudRateToStr(TBaudRate value)
 {
-    if (StoreIfChanged(FBits, v))
-        FComPort->ApplyDCB();
+    if (value < brCustom || value > br256000)
+        return std::string();
+    return BaudRateStrings[value];
 }
 
-void TComParity::SetCheck(bool v)
+TBaudRate StrToBaudRate(const std::string& str)
 {
-    if (StoreIfChanged(FCheck, v))
-        FComPort->ApplyDCB();
+    for (int i = 0; i < 16; ++i)
+        if (strcasecmp(str.c_str(), BaudRateStrings[i]) == 0 && std::strlen(BaudRateStrings[i]) == str.size())
+            return TBaudRate(i);
+    return br9600;
 }
 
-void TComParity::SetReplace(bool v)
+std::int32_t BaudRateToInt(TBaudRate value, std::int32_t customRate)
 {
-    if (StoreIfChanged(FReplace, v))
-        FComPort->ApplyDCB();
+    static const std::int32_t rates[16] = {0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400,
+                                           19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    if (value == brCustom || value < brCustom || value > br256000)
+        return customRate;
+    return rates[value];
 }
 
-void TComParity::SetReplaceChar(char v)
-{
-    if (StoreIfChanged(FReplaceChar, v))
-        FComPort->ApplyDCB();
-}
-
-void TComTimeouts::SetReadInterval(std::int32_t v)
-{
-    if (StoreIfChanged(FReadInterval, v))
-        FComPort->ApplyTimeouts();
-}
-
-void TComTimeouts::SetReadTotalMultiplier(std::int32_t v)
-{
-    if (StoreIfChanged(FReadTotalM, v))
-        FComPort->ApplyTimeouts();
-}
-
-void TComTimeouts::SetReadTotalConstant(std::int32_t v)
-{
-    if (StoreIfChanged(FReadTotalC, v))
-        FComPort->ApplyTimeouts();
-}
-
-void TComTimeouts::SetWriteTotalMultiplier(std::int32_t v)
-{
-    if (StoreIfChanged(FWriteTotalM, v))
-        FComPort->ApplyTimeouts();
-}
-
-void TComTimeouts::SetWriteTotalConstant(std::int32_t v)
-{
-    if (StoreIfChanged(FWriteTotalC, v))
-        FComPort->ApplyTimeouts();
-}

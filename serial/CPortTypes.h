@@ -1,4 +1,4 @@
-// Enumerations, the abstract port and the settings objects of the serial port
+// Enumerations, the settings objects and the abstract port of the serial port
 // component.
 #pragma once
 
@@ -38,8 +38,7 @@ struct TComEvents {
     static constexpr TComEvents All() { TComEvents s; s.bits = 0x03FF; return s; }
 };
 
-// Stores `value` in `field` and says whether it changed: every setter of the
-// component re-applies its settings only for a new value.
+// Stores `value` in `field` and says whether it changed.
 template <class T>
 bool StoreIfChanged(T& field, const T& value)
 {
@@ -51,42 +50,68 @@ bool StoreIfChanged(T& field, const T& value)
 
 class TComPortAbstract;
 
-class TComParity {
+// The groups of settings the port re-applies as a whole.
+enum class TComApply { Buffer, DCB, Timeouts };
+void ComApply(TComPortAbstract& port, TComApply group);
+
+// Every setter of the component: a new value is stored and its group
+// re-applied to the port; an equal value does nothing.
+template <class T>
+void StoreAndApply(TComPortAbstract& port, TComApply group, T& field, const T& value)
+{
+    if (StoreIfChanged(field, value))
+        ComApply(port, group);
+}
+
+// Base of the settings objects: owned by the port, re-applying one group of it.
+template <TComApply Group>
+class TComSettings {
 public:
-    explicit TComParity(TComPortAbstract* port) : FComPort(port) {}
+    explicit TComSettings(TComPortAbstract& port) : FComPort(&port) {}
+    TComSettings(const TComSettings&) = delete;
+    TComSettings& operator=(const TComSettings&) = delete;
+
+protected:
+    template <class T>
+    void Store(T& field, const T& value) { StoreAndApply(*FComPort, Group, field, value); }
+
+    TComPortAbstract* FComPort;
+};
+
+class TComParity : public TComSettings<TComApply::DCB> {
+public:
+    using TComSettings::TComSettings;
     TParityBits Bits() const { return FBits; }
     bool Check() const { return FCheck; }
     bool Replace() const { return FReplace; }
     char ReplaceChar() const { return FReplaceChar; }
-    void SetBits(TParityBits v);
-    void SetCheck(bool v);
-    void SetReplace(bool v);
-    void SetReplaceChar(char v);
+    void SetBits(TParityBits v) { Store(FBits, v); }
+    void SetCheck(bool v) { Store(FCheck, v); }
+    void SetReplace(bool v) { Store(FReplace, v); }
+    void SetReplaceChar(char v) { Store(FReplaceChar, v); }
 
 private:
-    TComPortAbstract* FComPort;
     TParityBits FBits = prNone;
     bool FCheck = false;
     bool FReplace = false;
     char FReplaceChar = 0;
 };
 
-class TComTimeouts {
+class TComTimeouts : public TComSettings<TComApply::Timeouts> {
 public:
-    explicit TComTimeouts(TComPortAbstract* port) : FComPort(port) {}
+    using TComSettings::TComSettings;
     std::int32_t ReadInterval() const { return FReadInterval; }
     std::int32_t ReadTotalMultiplier() const { return FReadTotalM; }
     std::int32_t ReadTotalConstant() const { return FReadTotalC; }
     std::int32_t WriteTotalMultiplier() const { return FWriteTotalM; }
     std::int32_t WriteTotalConstant() const { return FWriteTotalC; }
-    void SetReadInterval(std::int32_t v);
-    void SetReadTotalMultiplier(std::int32_t v);
-    void SetReadTotalConstant(std::int32_t v);
-    void SetWriteTotalMultiplier(std::int32_t v);
-    void SetWriteTotalConstant(std::int32_t v);
+    void SetReadInterval(std::int32_t v) { Store(FReadInterval, v); }
+    void SetReadTotalMultiplier(std::int32_t v) { Store(FReadTotalM, v); }
+    void SetReadTotalConstant(std::int32_t v) { Store(FReadTotalC, v); }
+    void SetWriteTotalMultiplier(std::int32_t v) { Store(FWriteTotalM, v); }
+    void SetWriteTotalConstant(std::int32_t v) { Store(FWriteTotalC, v); }
 
 private:
-    TComPortAbstract* FComPort;
     std::int32_t FReadInterval = -1;
     std::int32_t FReadTotalM = 0;
     std::int32_t FReadTotalC = 0;
@@ -94,13 +119,61 @@ private:
     std::int32_t FWriteTotalC = 1000;
 };
 
+class TComBuffer : public TComSettings<TComApply::Buffer> {
+public:
+    using TComSettings::TComSettings;
+    std::int32_t InputSize() const { return FInputSize; }
+    std::int32_t OutputSize() const { return FOutputSize; }
+    void SetInputSize(std::int32_t v) { Store(FInputSize, Even(v)); }
+    void SetOutputSize(std::int32_t v) { Store(FOutputSize, Even(v)); }
+
+private:
+    // An odd positive size is stored one less.
+    static std::int32_t Even(std::int32_t v) { return v > 0 && v % 2 == 1 ? v - 1 : v; }
+
+    std::int32_t FInputSize = 1024;
+    std::int32_t FOutputSize = 1024;
+};
+
+class TComFlowControl : public TComSettings<TComApply::DCB> {
+public:
+    using TComSettings::TComSettings;
+    bool OutCTSFlow() const { return FOutCTSFlow; }
+    bool OutDSRFlow() const { return FOutDSRFlow; }
+    TDTRFlowControl ControlDTR() const { return FControlDTR; }
+    TRTSFlowControl ControlRTS() const { return FControlRTS; }
+    bool XonXoffOut() const { return FXonXoffOut; }
+    bool XonXoffIn() const { return FXonXoffIn; }
+    bool DSRSensitivity() const { return FDSRSensitivity; }
+    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
+    char XonChar() const { return FXonChar; }
+    char XoffChar() const { return FXoffChar; }
+    void SetOutCTSFlow(bool v) { Store(FOutCTSFlow, v); }
+    void SetOutDSRFlow(bool v) { Store(FOutDSRFlow, v); }
+    void SetControlDTR(TDTRFlowControl v) { Store(FControlDTR, v); }
+    void SetControlRTS(TRTSFlowControl v) { Store(FControlRTS, v); }
+    void SetXonXoffOut(bool v) { Store(FXonXoffOut, v); }
+    void SetXonXoffIn(bool v) { Store(FXonXoffIn, v); }
+    void SetDSRSensitivity(bool v) { Store(FDSRSensitivity, v); }
+    void SetTxContinueOnXoff(bool v) { Store(FTxContinueOnXoff, v); }
+    void SetXonChar(char v) { Store(FXonChar, v); }
+    void SetXoffChar(char v) { Store(FXoffChar, v); }
+
+private:
+    bool FOutCTSFlow = false, FOutDSRFlow = false;
+    TDTRFlowControl FControlDTR = dtrDisable;
+    TRTSFlowControl FControlRTS = rtsDisable;
+    bool FXonXoffOut = false, FXonXoffIn = false, FDSRSensitivity = false,
+         FTxContinueOnXoff = false;
+    char FXonChar = 17, FXoffChar = 19;
+};
+
 // The component base: an owned QObject (destroyed with its owner) holding the
 // line settings. All behaviour lives in TCustomComPort.
 class TComPortAbstract : public QObject {
     Q_OBJECT
 public:
-    explicit TComPortAbstract(QObject* owner);
-    ~TComPortAbstract() override;
+    explicit TComPortAbstract(QObject* owner) : QObject(owner) {}
 
     virtual void SetConnected(bool value) = 0;
     virtual bool GetConnected() const = 0;
@@ -122,8 +195,8 @@ public:
     const std::string& Port() const { return FPort; }
     TStopBits StopBits() const { return FStopBits; }
     TDataBits DataBits() const { return FDataBits; }
-    TComParity& Parity() { return *FParity; }
-    TComTimeouts& Timeouts() { return *FTimeouts; }
+    TComParity& Parity() { return FParity; }
+    TComTimeouts& Timeouts() { return FTimeouts; }
 
 protected:
     TBaudRate FBaudRate = br9600;
@@ -131,6 +204,6 @@ protected:
     std::string FPort = "COM1";
     TStopBits FStopBits = sbOneStopBit;
     TDataBits FDataBits = dbEight;
-    TComParity* FParity;
-    TComTimeouts* FTimeouts;
+    TComParity FParity{*this};
+    TComTimeouts FTimeouts{*this};
 };
