@@ -1,6 +1,6 @@
 // The brightness group and the version label: answers shown in the controls,
 // the coupling of the field with "Automat", and answers of unusual length.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -52,7 +52,7 @@ private slots:
         QFETCH(int, before);
         QFETCH(int, field);
         QFETCH(bool, automat);
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         f.seJasnosc->setValue(before);
@@ -70,7 +70,7 @@ private slots:
 
     void setBrightnessReachesTheController()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.SetBrightness(0);
@@ -93,7 +93,7 @@ private slots:
     // A value typed above 15 counts as 15; "Ustaw" sends what the field holds.
     void typedValueAboveRange()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         f.show();
@@ -117,7 +117,7 @@ private slots:
     // and "Ustaw" then still sends 0 (automatic).
     void automatTickAndClear()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         f.seJasnosc->setValue(9);
@@ -158,7 +158,7 @@ private slots:
         QFETCH(quint32, firmware);
         QFETCH(int, board);
         QFETCH(QString, label);
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         QCOMPARE(f.lVersion->text(), QStringLiteral("(...)"));
@@ -174,7 +174,7 @@ private slots:
     // brightness is the one of the previous answer.
     void shortBrightnessAnswerKeepsThePreviousValue()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.SetBrightness(7);
@@ -200,7 +200,7 @@ private slots:
     // An answer longer than the record fills the record and no more.
     void longVersionAnswerIsCutAtTheRecord()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         const TBytes longAnswer = RawAnswer(cmd_GetVersion, Hex("33 01 00 00 01 04 EE EE EE EE")); // 20 bytes

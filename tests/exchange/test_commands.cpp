@@ -1,7 +1,7 @@
 // Commands and their answers through the buttons of the main window, against
 // the controller emulator: log lines, bytes on the line, opening on demand,
 // a port that can't be opened and a write that fails.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
 #include <QPushButton>
 
@@ -10,7 +10,7 @@ class TestCommands : public QObject {
 private slots:
     void connectionTestLogsThreeLines()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         // Nothing awaited: the countdown does not keep running.
@@ -41,7 +41,7 @@ private slots:
 
     void bytesOnTheLineForEachButton()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         struct Case {
@@ -86,7 +86,7 @@ private slots:
 
     void clearScreenOpensAClosedPort()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         QVERIFY(!f.ComPort1->Connected());
@@ -102,7 +102,7 @@ private slots:
     // only end the wait and add the received frame's line.
     void displayCommandAnswersAddOnlyTheirFrame()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         struct Case {
@@ -146,7 +146,7 @@ private slots:
 
     void portThatCannotBeOpened()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         const auto holder = rig.HoldPort(); // in use elsewhere
@@ -169,7 +169,7 @@ private slots:
     // the error dialog shows it and the program goes on.
     void writeErrorReachesTheErrorDialog()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         f.btnTestConnection->click();

@@ -1,7 +1,7 @@
 // The speed switches: controller and line move to the new speed together,
 // also when the answer arrives while the port is being closed, and a reopen
 // that fails reaches the error dialog.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
 #include <QPushButton>
 
@@ -10,7 +10,7 @@ class TestSpeed : public QObject {
 private slots:
     void switchUpAndBackDown()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         f.btnTestConnection->click();
@@ -70,7 +70,7 @@ private slots:
     // of its own and leaves the speed selector as it was.
     void answerHandlersReSpeedThePort()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         QCOMPARE(f.cbComSpeed->GetText(), std::string("9600"));
@@ -115,7 +115,7 @@ private slots:
     // and its own open fails into the error dialog; the new speed is kept.
     void switchOnAPortThatCannotBeOpened()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         const auto holder = rig.HoldPort(); // in use elsewhere

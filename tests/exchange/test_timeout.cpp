@@ -1,6 +1,6 @@
 // The answer wait: the timeout box when no good answer comes, re-arming,
 // the countdown held while the box is open, and answers that cross.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
 #include <QPushButton>
 
@@ -29,7 +29,7 @@ class TestTimeout : public QObject {
 private slots:
     void missingAnswerShowsTheBoxOnce()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.DropAnswers(1);
@@ -57,7 +57,7 @@ private slots:
     // An answer that fails its checksum is logged but confirms nothing.
     void badAnswerStillTimesOut()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.CorruptChecksum(1);
@@ -72,7 +72,7 @@ private slots:
     // Sending again while an answer is awaited restarts the count.
     void rearmingRestartsTheWait()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.DropAnswers(2);
@@ -98,7 +98,7 @@ private slots:
     // when the box is closed, so no second box stacks on the first.
     void countdownHeldWhileTheBoxIsOpen()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.DropAnswers(2);
@@ -136,7 +136,7 @@ private slots:
     // error dialog, and the countdown still goes on for what is awaited.
     void countdownSurvivesAnErrorInsideTheBox()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         rig.emu.DropAnswers(2);
@@ -161,7 +161,7 @@ private slots:
     // the second command; the second answer still runs its handler.
     void answersOfTwoQuickCommands()
     {
-        TExchangeRig rig;
+        TWindowRig rig;
         QVERIFY(rig.Start());
         TMainForm& f = *rig.form;
         TLogProbe probe(f);

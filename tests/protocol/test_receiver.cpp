@@ -1,4 +1,5 @@
 #include "protocol/receiver.h"
+#include "tests/common/Hex.h"
 
 #include <QtTest>
 
@@ -6,11 +7,6 @@
 #include <vector>
 
 namespace {
-TBytes Hex(const char* text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', "")).toStdString();
-}
-
 struct Host : IReceiverHost {
     std::vector<std::string> log;
     std::vector<int> calls;

@@ -1,39 +1,37 @@
-// Shared pieces of the command exchange tests: dialogs that record their
-// texts, a main window driving the controller emulator over a pseudo-terminal,
-// and helpers for the operator log and the frames on the line.
+// The main window in tests: on a scripted dialog seam, either driving the
+// controller emulator over its pseudo-terminal or on a given list of ports;
+// and helpers for the operator log, the frames on the line and the selectors.
 #pragma once
 
 #include "emulator/Emulator.h"
 #include "protocol/frame.h"
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
+#include "tests/common/Hex.h"
+#include "tests/common/Pty.h"
 #include "tests/common/ScriptedDialogs.h"
 #include "tests/common/Wait.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
 #include "ui/SpinEdit.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QComboBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <QtTest>
 
-#include <functional>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
 inline const QString cTimeoutText = QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela");
 inline const QString cCantOpenText = QStringLiteral("Nie można otwortzyć portu ");
-
-// "1B 01 0A" -> raw bytes.
-inline TBytes Hex(const char* text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', "")).toStdString();
-}
-inline QString HexText(const std::string& bytes) { return QString::fromStdString(StrToHex(bytes)); }
 
 inline QStringList LogLines(const TMainForm& form)
 {
@@ -56,25 +54,57 @@ inline bool IsAnswerLine(const QString& line, std::uint8_t code)
     return bytes.size() == 16 && VerifyFrame(bytes);
 }
 
-// Processes events until `cond` holds or `ms` have passed; fine-grained, so
-// a state seen between two close events is not missed.
-// One emulator and one window on its pseudo-terminal per test.
-struct TExchangeRig {
+// The port selectors list exactly these names.
+inline void ListPorts(std::vector<std::string> names)
+{
+    TComSelect::SetPortLister([names](std::vector<std::string>& ports) { ports = names; });
+}
+
+// The operator picks the item with `text` in `box` (as a click in the list does).
+inline bool ChooseItem(QComboBox* box, const QString& text)
+{
+    const int i = box->findText(text, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+    if (i < 0)
+        return false;
+    box->setCurrentIndex(i);
+    emit box->activated(i);
+    return true;
+}
+
+inline QStringList ComboItems(const QComboBox* box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
+}
+
+// Installs the scripted seam for one scope.
+struct TDialogsScope {
     TScriptedDialogs dialogs;
+    TDialogsScope() { SetDialogs(&dialogs); }
+    ~TDialogsScope() { SetDialogs(nullptr); }
+};
+
+// One window per test, with the emulator on the other end of its line
+// (Start) or on a list of ports the selector offers.
+struct TWindowRig {
+    TDialogsScope scope;
+    TScriptedDialogs& dialogs = scope.dialogs;
     TEmulator emu;
     std::unique_ptr<TMainForm> form;
 
-    explicit TExchangeRig(TEmulator::Options options = {}) : emu(options) {}
-    ~TExchangeRig()
+    explicit TWindowRig(TEmulator::Options options = {}) : emu(options) {}
+    explicit TWindowRig(std::vector<std::string> ports, const std::string& portArg = {})
     {
-        form.reset();
-        SetDialogs(nullptr);
+        ListPorts(std::move(ports));
+        form = std::make_unique<TMainForm>(portArg);
     }
+    ~TWindowRig() { form.reset(); }
 
     // Starts the emulator and builds the window on its slave side.
     [[nodiscard]] bool Start()
     {
-        SetDialogs(&dialogs);
         std::string error;
         if (!emu.Start(&error)) {
             qWarning("emulator: %s", error.c_str());
@@ -105,4 +135,30 @@ struct TExchangeRig {
         return out;
     }
     bool Idle() const { return form->AutoTimer.cmd == 0; }
+    TMainForm& F() { return *form; }
+    QString Caption() const { return form->btnOpenClose->text(); }
+};
+
+// Holds a device open with the exclusive lock the serial port takes, so that
+// the tool cannot open it. A device that is missing cannot be opened anyway.
+class TDeviceLock {
+public:
+    explicit TDeviceLock(const char* path)
+    {
+        fd_ = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0 && flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~TDeviceLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    TDeviceLock(const TDeviceLock&) = delete;
+    TDeviceLock& operator=(const TDeviceLock&) = delete;
+
+private:
+    int fd_ = -1;
 };
