@@ -162,3 +162,14 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Base of the test classes that want, in every test, a fresh window on a
+// started emulator: `rig`.
+class TWindowTest : public QObject {
+    Q_OBJECT
+protected:
+    std::unique_ptr<TWindowRig> rig;
+private slots:
+    void init();
+    void cleanup();
+};
