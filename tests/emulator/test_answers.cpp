@@ -1,7 +1,5 @@
 // What the emulated controller answers to each command, and what it keeps.
-#include "tests/common/Hex.h"
-#include "tests/common/Pty.h"
-#include "emulator/Emulator.h"
+#include "EmulatorLine.h"
 
 #include <QtTest>
 
@@ -37,28 +35,16 @@ std::string AwkwardPage()
 const std::string cTestConnectAnswer = Hex("1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D 0A");
 const std::string cVersionCmd = Hex("1B 0D 0A 00 4B 77 00 00 0D 0A");
 
-struct TRig {
-    std::unique_ptr<TEmulator> emu;
-    std::unique_ptr<TPty> tool;
-};
-
 } // namespace
 
 class TestEmulatorAnswers : public QObject {
     Q_OBJECT
 
-    TRig Open(TEmulator::Options o = {})
+    // Unpaced: these tests are about what is answered, not when.
+    static TEmulatorLine Open(TEmulator::Options o = {})
     {
-        TRig r;
         o.pace = false;
-        r.emu = std::make_unique<TEmulator>(o);
-        std::string error;
-        if (!r.emu->Start(&error))
-            qFatal("emulator: %s", error.c_str());
-        r.tool = std::make_unique<TPty>(r.emu->SlavePath());
-        if (!r.tool->Ok())
-            qFatal("cannot open %s", r.emu->SlavePath().c_str());
-        return r;
+        return TEmulatorLine(o);
     }
 
 private slots:

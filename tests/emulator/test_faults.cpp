@@ -1,12 +1,11 @@
 // The faults the emulator can be told to make, each on the next answer(s) only.
-#include "tests/common/Hex.h"
-#include "tests/common/Pty.h"
-#include "emulator/Emulator.h"
+#include "EmulatorLine.h"
 
 #include <QtTest>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <set>
 
 namespace {
@@ -23,23 +22,18 @@ const QString cVersionAnswer = "1B 0D 10 00 8F CC 00 00 66 00 00 00 01 02 0D 0A"
 class TestEmulatorFaults : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TEmulator> emu;
-    std::unique_ptr<TPty> tool;
+    std::optional<TEmulatorLine> line; // a fresh emulator and line per test
+    TEmulator* emu = nullptr;
+    TPty* tool = nullptr;
 
 private slots:
     void init()
     {
-        emu = std::make_unique<TEmulator>();
-        std::string error;
-        QVERIFY2(emu->Start(&error), error.c_str());
-        tool = std::make_unique<TPty>(emu->SlavePath());
-        QVERIFY(tool->Ok());
+        line.emplace();
+        emu = line->emu.get();
+        tool = line->tool.get();
     }
-    void cleanup()
-    {
-        tool.reset();
-        emu.reset();
-    }
+    void cleanup() { line.reset(); }
 
     void dropAnswers()
     {

@@ -1,8 +1,6 @@
 // The line between tool and emulator: speeds, pacing, hang-ups, closing and
 // reopening by the tool, and the emulator's own start and stop.
-#include "tests/common/Hex.h"
-#include "tests/common/Pty.h"
-#include "emulator/Emulator.h"
+#include "EmulatorLine.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -22,13 +20,11 @@ const std::string cSet9600 = Hex("1B 09 0A 00 A4 EB 00 00 0D 0A");
 const std::string cSet115200 = Hex("1B 0A 0A 00 E0 C6 00 00 0D 0A");
 const QString cTestConnectAnswer = "1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D 0A";
 
-std::unique_ptr<TEmulator> Started(TEmulator::Options o = {})
+TEmulator::Options AnswerDelay(int ms)
 {
-    auto emu = std::make_unique<TEmulator>(o);
-    std::string error;
-    if (!emu->Start(&error))
-        qFatal("emulator: %s", error.c_str());
-    return emu;
+    TEmulator::Options o;
+    o.answerDelayMs = ms;
+    return o;
 }
 
 } // namespace
@@ -102,9 +98,7 @@ private slots:
 
     void answerAtAnotherSpeedIsGarbage()
     {
-        TEmulator::Options o;
-        o.answerDelayMs = 1500;
-        auto emu = Started(o);
+        auto emu = Started(AnswerDelay(1500));
         TPty tool(emu->SlavePath());
         QVERIFY(tool.Send(cTestConnect));
         QVERIFY(emu->WaitForFrames(1, 3000));
@@ -200,9 +194,7 @@ private slots:
 
     void stopIsPromptAndIdempotent()
     {
-        TEmulator::Options o;
-        o.answerDelayMs = 60000;
-        auto emu = Started(o);
+        auto emu = Started(AnswerDelay(60000));
         TPty tool(emu->SlavePath());
         QVERIFY(tool.Send(cTestConnect));
         QVERIFY(emu->WaitForFrames(1, 3000));

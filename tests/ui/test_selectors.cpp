@@ -9,6 +9,22 @@
 #include <memory>
 #include <stdexcept>
 
+namespace {
+
+// A port selector bound to a port of its own, over the listed ports.
+struct TPortSelector {
+    TComPort port{nullptr};
+    TComComboBox box;
+    explicit TPortSelector(std::vector<std::string> ports)
+    {
+        ListPorts(std::move(ports));
+        box.SetComProperty(cpPort);
+        box.SetComPort(&port);
+    }
+};
+
+} // namespace
+
 class TestSelectors : public QObject {
     Q_OBJECT
 private slots:
@@ -48,11 +64,8 @@ private slots:
         {
             // "COM1" is /dev/ttyS0: listed under its device path, that item is chosen,
             // and the port keeps the name it has, which opens the same device.
-            ListPorts({"/dev/ttyUSB0", "/dev/ttyS1", "/dev/ttyS0"});
-            TComPort port(nullptr);
-            TComComboBox box;
-            box.SetComProperty(cpPort);
-            box.SetComPort(&port);
+            TPortSelector selector({"/dev/ttyUSB0", "/dev/ttyS1", "/dev/ttyS0"});
+            auto& [port, box] = selector;
             QCOMPARE(box.GetText(), std::string("/dev/ttyS0"));
             QCOMPARE(box.ComSelect().FPort, std::string("/dev/ttyS0"));
             QCOMPARE(port.Port(), std::string("COM1"));
@@ -61,11 +74,8 @@ private slots:
             QCOMPARE(box.GetText(), std::string("/dev/ttyS1"));
         }
         {
-            ListPorts({"/dev/ttyS1", "/dev/ttyUSB0"});
-            TComPort port(nullptr);
-            TComComboBox box;
-            box.SetComProperty(cpPort);
-            box.SetComPort(&port);
+            TPortSelector selector({"/dev/ttyS1", "/dev/ttyUSB0"});
+            auto& [port, box] = selector;
             QCOMPARE(box.currentIndex(), -1);
             QCOMPARE(box.GetText(), std::string());
             QCOMPARE(port.Port(), std::string("COM1"));
@@ -74,22 +84,16 @@ private slots:
         }
         {
             // Empty list: empty text, the port keeps its name.
-            ListPorts({});
-            TComPort port(nullptr);
-            TComComboBox box;
-            box.SetComProperty(cpPort);
-            box.SetComPort(&port);
+            TPortSelector selector({});
+            auto& [port, box] = selector;
             QCOMPARE(box.count(), 0);
             QCOMPARE(box.GetText(), std::string());
             QCOMPARE(port.Port(), std::string("COM1"));
         }
         {
             // The name is matched without regard to case; the item's own spelling is kept.
-            ListPorts({"com1"});
-            TComPort port(nullptr);
-            TComComboBox box;
-            box.SetComProperty(cpPort);
-            box.SetComPort(&port);
+            TPortSelector selector({"com1"});
+            auto& [port, box] = selector;
             QCOMPARE(box.GetText(), std::string("com1"));
             QCOMPARE(box.ComSelect().FPort, std::string("com1"));
         }
