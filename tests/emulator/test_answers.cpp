@@ -1,6 +1,5 @@
 // What the emulated controller answers to each command, and what it keeps.
-#include "ToolSide.h"
-#include "emulator/Emulator.h"
+#include "EmulatorLine.h"
 
 #include <QtTest>
 
@@ -33,31 +32,19 @@ std::string AwkwardPage()
     return data;
 }
 
-const std::string cTestConnectAnswer = Bytes("1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D 0A");
-const std::string cVersionCmd = Bytes("1B 0D 0A 00 4B 77 00 00 0D 0A");
-
-struct TRig {
-    std::unique_ptr<TEmulator> emu;
-    std::unique_ptr<TToolSide> tool;
-};
+const std::string cTestConnectAnswer = Hex("1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D 0A");
+const std::string cVersionCmd = Hex("1B 0D 0A 00 4B 77 00 00 0D 0A");
 
 } // namespace
 
 class TestEmulatorAnswers : public QObject {
     Q_OBJECT
 
-    TRig Open(TEmulator::Options o = {})
+    // Unpaced: these tests are about what is answered, not when.
+    static TEmulatorLine Open(TEmulator::Options o = {})
     {
-        TRig r;
         o.pace = false;
-        r.emu = std::make_unique<TEmulator>(o);
-        std::string error;
-        if (!r.emu->Start(&error))
-            qFatal("emulator: %s", error.c_str());
-        r.tool = std::make_unique<TToolSide>(r.emu->SlavePath());
-        if (!r.tool->IsOpen())
-            qFatal("cannot open %s", r.emu->SlavePath().c_str());
-        return r;
+        return TEmulatorLine(o);
     }
 
 private slots:
@@ -93,9 +80,9 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(int, speedAfter);
         auto r = Open();
-        QVERIFY(r.tool->Write(request.toStdString()));
-        const std::string got = r.tool->Read(16);
-        QCOMPARE(Hex(got), answer);
+        QVERIFY(r.tool->Send(request.toStdString()));
+        const std::string got = r.tool->Receive(16);
+        QCOMPARE(HexOf(got), answer);
         QVERIFY(VerifyFrame(got));
         QVERIFY(r.emu->WaitForAnswers(1, 3000));
         QCOMPARE(r.emu->AnswersSent(), std::size_t(1));
@@ -111,22 +98,22 @@ private slots:
         o.brightness = 4;
         auto r = Open(o);
         QCOMPARE(r.emu->Brightness(), std::uint8_t(4));
-        QVERIFY(r.tool->Write(Sealed(BuildCommandFrame(cmd_getJasnosc))));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 05 10 00 19 54 00 00 00 00 00 00 01 04 0D 0A"));
+        QVERIFY(r.tool->Send(Sealed(BuildCommandFrame(cmd_getJasnosc))));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 05 10 00 19 54 00 00 00 00 00 00 01 04 0D 0A"));
 
-        QVERIFY(r.tool->Write(Sealed(BuildJasnoscFrame(9))));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 06 10 00 6D F5 00 00 00 00 00 00 01 09 0D 0A"));
+        QVERIFY(r.tool->Send(Sealed(BuildJasnoscFrame(9))));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 06 10 00 6D F5 00 00 00 00 00 00 01 09 0D 0A"));
         QCOMPARE(r.emu->Brightness(), std::uint8_t(9));
-        QVERIFY(r.tool->Write(Sealed(BuildCommandFrame(cmd_getJasnosc))));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 05 10 00 48 16 00 00 00 00 00 00 01 09 0D 0A"));
+        QVERIFY(r.tool->Send(Sealed(BuildCommandFrame(cmd_getJasnosc))));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 05 10 00 48 16 00 00 00 00 00 00 01 09 0D 0A"));
 
         // A brightness command cut short carries no value: the old one stays.
-        QVERIFY(r.tool->Write(Sealed(BuildCommandFrame(cmd_setJasnosc))));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 06 10 00 6D F5 00 00 00 00 00 00 01 09 0D 0A"));
+        QVERIFY(r.tool->Send(Sealed(BuildCommandFrame(cmd_setJasnosc))));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 06 10 00 6D F5 00 00 00 00 00 00 01 09 0D 0A"));
 
         r.emu->SetBrightness(0);
-        QVERIFY(r.tool->Write(Sealed(BuildCommandFrame(cmd_getJasnosc))));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 05 10 00 D9 88 00 00 00 00 00 00 01 00 0D 0A"));
+        QVERIFY(r.tool->Send(Sealed(BuildCommandFrame(cmd_getJasnosc))));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 05 10 00 D9 88 00 00 00 00 00 00 01 00 0D 0A"));
     }
 
     void versionAsConfigured()
@@ -135,11 +122,11 @@ private slots:
         o.firmwareVersion = 1234;
         o.boardVersion = 3;
         auto r = Open(o);
-        QVERIFY(r.tool->Write(cVersionCmd));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 0D 10 00 49 8E 00 00 D2 04 00 00 01 03 0D 0A"));
+        QVERIFY(r.tool->Send(cVersionCmd));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 0D 10 00 49 8E 00 00 D2 04 00 00 01 03 0D 0A"));
         r.emu->SetVersion(305, 4);
-        QVERIFY(r.tool->Write(cVersionCmd));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 0D 10 00 32 CA 00 00 31 01 00 00 01 04 0D 0A"));
+        QVERIFY(r.tool->Send(cVersionCmd));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 0D 10 00 32 CA 00 00 31 01 00 00 01 04 0D 0A"));
     }
 
     void pageIsStoredAndConfirmed()
@@ -148,26 +135,26 @@ private slots:
         const std::string data = AwkwardPage();
         const std::string page = PageFrame(4096, data);
         QCOMPARE(page.size(), std::size_t(272));
-        QVERIFY(r.tool->Write(page));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 0B 10 00 8C 4E 00 00 00 10 00 00 01 00 0D 0A"));
+        QVERIFY(r.tool->Send(page));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 0B 10 00 8C 4E 00 00 00 10 00 00 01 00 0D 0A"));
         QCOMPARE(r.emu->Frames(), std::vector<std::string>{page});
         QCOMPARE(r.emu->PageAddresses(), std::vector<std::uint32_t>{4096});
 
         auto image = r.emu->FlashImage();
         QCOMPARE(image.size(), std::size_t(1048576));
-        QCOMPARE(Hex(std::string(image.begin() + 4096, image.begin() + 4352)), Hex(data));
+        QCOMPARE(HexOf(std::string(image.begin() + 4096, image.begin() + 4352)), HexOf(data));
         QVERIFY(std::all_of(image.begin(), image.begin() + 4096, [](auto b) { return b == 0xFF; }));
         QVERIFY(std::all_of(image.begin() + 4352, image.end(), [](auto b) { return b == 0xFF; }));
 
         // The last page of the flash fits; one beyond it is refused (Response 2)
         // and leaves the image alone.
         const std::string last(256, '\x5A');
-        QVERIFY(r.tool->Write(PageFrame(1048320, last)));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 0B 10 00 85 19 00 00 00 FF 0F 00 01 00 0D 0A"));
-        QVERIFY(r.tool->Write(PageFrame(0xFFFFFF00u, std::string(256, '\x11'))));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 0B 10 00 4A 49 00 00 00 FF FF FF 02 00 0D 0A"));
+        QVERIFY(r.tool->Send(PageFrame(1048320, last)));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 0B 10 00 85 19 00 00 00 FF 0F 00 01 00 0D 0A"));
+        QVERIFY(r.tool->Send(PageFrame(0xFFFFFF00u, std::string(256, '\x11'))));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 0B 10 00 4A 49 00 00 00 FF FF FF 02 00 0D 0A"));
         image = r.emu->FlashImage();
-        QCOMPARE(Hex(std::string(image.end() - 256, image.end())), Hex(last));
+        QCOMPARE(HexOf(std::string(image.end() - 256, image.end())), HexOf(last));
         QCOMPARE(std::count(image.begin(), image.end(), 0x11), 0);
         QCOMPARE(r.emu->PageAddresses(), (std::vector<std::uint32_t>{4096, 1048320, 0xFFFFFF00u}));
     }
@@ -181,11 +168,11 @@ private slots:
         const std::string zero = Sealed(BuildCommandFrame(0));
         // A page frame that is not 272 bytes long is not programmed.
         const std::string shortPage = FrameWith(cmd_ProgramFlashPage, std::string(6 + 100, '\x22'));
-        QVERIFY(r.tool->Write(badSum + unknown + zero + shortPage));
-        QVERIFY(r.tool->Write(cVersionCmd));
+        QVERIFY(r.tool->Send(badSum + unknown + zero + shortPage));
+        QVERIFY(r.tool->Send(cVersionCmd));
         // Frames are handled in order, so the version answer coming first proves
         // that the others went unanswered.
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 0D 10 00 8F CC 00 00 66 00 00 00 01 02 0D 0A"));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 0D 10 00 8F CC 00 00 66 00 00 00 01 02 0D 0A"));
         QVERIFY(r.emu->WaitForAnswers(1, 3000));
         QCOMPARE(r.emu->AnswersSent(), std::size_t(1));
         QCOMPARE(r.emu->Frames(), (std::vector<std::string>{badSum, unknown, zero, shortPage, cVersionCmd}));
@@ -201,11 +188,11 @@ private slots:
         const std::string b = Sealed(BuildCommandFrame(cmd_FillScreen));
         // Noise (with a CR LF) outside frames is skipped; a frame may come in
         // pieces; two frames in one write are two frames.
-        QVERIFY(r.tool->Write(std::string("\x00\x55\r\n\xF0", 5) + a.substr(0, 3)));
-        QVERIFY(r.tool->Write(a.substr(3, 6)));
-        QVERIFY(r.tool->Write(a.substr(9) + b + a));
-        const std::string got = r.tool->Read(48);
-        QCOMPARE(Hex(got), Hex(cTestConnectAnswer + Bytes("1B 04 10 00 25 26 00 00 00 00 00 00 01 00 0D 0A") +
+        QVERIFY(r.tool->Send(std::string("\x00\x55\r\n\xF0", 5) + a.substr(0, 3)));
+        QVERIFY(r.tool->Send(a.substr(3, 6)));
+        QVERIFY(r.tool->Send(a.substr(9) + b + a));
+        const std::string got = r.tool->Receive(48);
+        QCOMPARE(HexOf(got), HexOf(cTestConnectAnswer + Hex("1B 04 10 00 25 26 00 00 00 00 00 00 01 00 0D 0A") +
                                cTestConnectAnswer));
         QCOMPARE(r.emu->Frames(), (std::vector<std::string>{a, b, a}));
 
@@ -215,8 +202,8 @@ private slots:
         r.emu->ClearLog();
         QVERIFY(r.emu->Frames().empty());
         QCOMPARE(r.emu->AnswersSent(), std::size_t(0));
-        QVERIFY(r.tool->Write(a));
-        QCOMPARE(Hex(r.tool->Read(16)), QString("1B 01 10 00 FB 96 00 00 00 00 00 00 01 07 0D 0A"));
+        QVERIFY(r.tool->Send(a));
+        QCOMPARE(HexOf(r.tool->Receive(16)), QString("1B 01 10 00 FB 96 00 00 00 00 00 00 01 07 0D 0A"));
         QVERIFY(r.emu->WaitForAnswers(1, 3000));
         QCOMPARE(r.emu->Frames(), std::vector<std::string>{a});
     }

@@ -1,29 +1,30 @@
 // The line between tool and emulator: speeds, pacing, hang-ups, closing and
 // reopening by the tool, and the emulator's own start and stop.
-#include "ToolSide.h"
-#include "emulator/Emulator.h"
+#include "EmulatorLine.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
-const std::string cTestConnect = Bytes("1B 01 0A 00 5B C2 00 00 0D 0A");
-const std::string cUpgreadeCPU = Bytes("1B 03 0A 00 3C 04 00 00 0D 0A");
-const std::string cSet9600 = Bytes("1B 09 0A 00 A4 EB 00 00 0D 0A");
-const std::string cSet115200 = Bytes("1B 0A 0A 00 E0 C6 00 00 0D 0A");
+const std::string cTestConnect = Hex("1B 01 0A 00 5B C2 00 00 0D 0A");
+const std::string cUpgreadeCPU = Hex("1B 03 0A 00 3C 04 00 00 0D 0A");
+const std::string cSet9600 = Hex("1B 09 0A 00 A4 EB 00 00 0D 0A");
+const std::string cSet115200 = Hex("1B 0A 0A 00 E0 C6 00 00 0D 0A");
 const QString cTestConnectAnswer = "1B 01 10 00 6B 13 00 00 00 00 00 00 01 00 0D 0A";
 
-std::unique_ptr<TEmulator> Started(TEmulator::Options o = {})
+TEmulator::Options AnswerDelay(int ms)
 {
-    auto emu = std::make_unique<TEmulator>(o);
-    std::string error;
-    if (!emu->Start(&error))
-        qFatal("emulator: %s", error.c_str());
-    return emu;
+    TEmulator::Options o;
+    o.answerDelayMs = ms;
+    return o;
 }
 
 } // namespace
@@ -52,60 +53,58 @@ private slots:
     void speedSwitching()
     {
         auto emu = Started();
-        TToolSide tool(emu->SlavePath());
-        QVERIFY(tool.IsOpen());
+        TPty tool(emu->SlavePath());
+        QVERIFY(tool.Ok());
 
         // 115200: answered at 9600, then the controller moves.
-        QVERIFY(tool.Write(cSet115200));
-        QCOMPARE(Hex(tool.Read(16)), QString("1B 0A 10 00 0B D7 00 00 00 00 00 00 01 00 0D 0A"));
+        QVERIFY(tool.Send(cSet115200));
+        QCOMPARE(HexOf(tool.Receive(16)), QString("1B 0A 10 00 0B D7 00 00 00 00 00 00 01 00 0D 0A"));
         QTRY_COMPARE_WITH_TIMEOUT(emu->Speed(), 115200, 3000);
 
         // A tool left at 9600 is not understood.
-        QVERIFY(tool.Write(cTestConnect));
+        QVERIFY(tool.Send(cTestConnect));
         QTRY_COMPARE_WITH_TIMEOUT(emu->GarbageBytes(), std::size_t(10), 3000);
         QCOMPARE(emu->Frames().size(), std::size_t(1));
 
         QVERIFY(tool.SetSpeed(115200));
         QCOMPARE(emu->ToolSpeed(), 115200);
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         QVERIFY(emu->WaitForAnswers(2, 3000));
         QCOMPARE(emu->AnswersSent(), std::size_t(2));
 
         // Back with 9: the answer still comes at 115200.
-        QVERIFY(tool.Write(cSet9600));
-        QCOMPARE(Hex(tool.Read(16)), QString("1B 09 10 00 2E 34 00 00 00 00 00 00 01 00 0D 0A"));
+        QVERIFY(tool.Send(cSet9600));
+        QCOMPARE(HexOf(tool.Receive(16)), QString("1B 09 10 00 2E 34 00 00 00 00 00 00 01 00 0D 0A"));
         QTRY_COMPARE_WITH_TIMEOUT(emu->Speed(), 9600, 3000);
         QVERIFY(tool.SetSpeed(9600));
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
 
         // Programming the CPU ends at 9600 whatever the speed was.
-        QVERIFY(tool.Write(cSet115200));
-        QCOMPARE(tool.Read(16).size(), std::size_t(16));
+        QVERIFY(tool.Send(cSet115200));
+        QCOMPARE(tool.Receive(16).size(), std::size_t(16));
         QTRY_COMPARE_WITH_TIMEOUT(emu->Speed(), 115200, 3000);
         QVERIFY(tool.SetSpeed(115200));
-        QVERIFY(tool.Write(cUpgreadeCPU));
-        QCOMPARE(Hex(tool.Read(16)), QString("1B 03 10 00 B2 5E 00 00 00 00 00 00 01 00 0D 0A"));
+        QVERIFY(tool.Send(cUpgreadeCPU));
+        QCOMPARE(HexOf(tool.Receive(16)), QString("1B 03 10 00 B2 5E 00 00 00 00 00 00 01 00 0D 0A"));
         QTRY_COMPARE_WITH_TIMEOUT(emu->Speed(), 9600, 3000);
         QVERIFY(tool.SetSpeed(9600));
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         QCOMPARE(emu->GarbageBytes(), std::size_t(10));
         QCOMPARE(emu->GarbledAnswers(), std::size_t(0));
     }
 
     void answerAtAnotherSpeedIsGarbage()
     {
-        TEmulator::Options o;
-        o.answerDelayMs = 1500;
-        auto emu = Started(o);
-        TToolSide tool(emu->SlavePath());
-        QVERIFY(tool.Write(cTestConnect));
+        auto emu = Started(AnswerDelay(1500));
+        TPty tool(emu->SlavePath());
+        QVERIFY(tool.Send(cTestConnect));
         QVERIFY(emu->WaitForFrames(1, 3000));
         // The tool moves away while the controller is still thinking.
         QVERIFY(tool.SetSpeed(115200));
-        const std::string got = tool.Read(16, 5000);
+        const std::string got = tool.Receive(16, 5000);
         QCOMPARE(got.size(), std::size_t(16));
         QVERIFY(got.find('\x1B') == std::string::npos);
         QVERIFY(got.find("\r\n") == std::string::npos);
@@ -114,7 +113,7 @@ private slots:
 
         // Unsolicited bytes are sent at the emulator's speed too.
         emu->SendRaw("\x1B\x01\r\n");
-        const std::string raw = tool.Read(4);
+        const std::string raw = tool.Receive(4);
         QCOMPARE(raw.size(), std::size_t(4));
         QVERIFY(raw != "\x1B\x01\r\n");
     }
@@ -123,26 +122,26 @@ private slots:
     {
         // Lower bounds only: 16 bytes of 10 bits at 9600 bit/s take 16.7 ms.
         auto emu = Started();
-        TToolSide tool(emu->SlavePath());
+        TPty tool(emu->SlavePath());
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         QVERIFY2(timer.elapsed() >= 16, qPrintable(QString::number(timer.elapsed())));
 
         emu->SetAnswerDelayMs(120);
         timer.restart();
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         QVERIFY2(timer.elapsed() >= 136, qPrintable(QString::number(timer.elapsed())));
     }
 
     void unplugHangsUpTheTool()
     {
         auto emu = Started();
-        TToolSide tool(emu->SlavePath());
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+        TPty tool(emu->SlavePath());
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         emu->Unplug();
         pollfd p{tool.Fd(), POLLIN, 0};
         QCOMPARE(::poll(&p, 1, 3000), 1);
@@ -157,18 +156,18 @@ private slots:
     {
         auto emu = Started();
         {
-            TToolSide tool(emu->SlavePath());
-            QVERIFY(tool.Write(cSet115200));
-            QCOMPARE(tool.Read(16).size(), std::size_t(16));
+            TPty tool(emu->SlavePath());
+            QVERIFY(tool.Send(cSet115200));
+            QCOMPARE(tool.Receive(16).size(), std::size_t(16));
         }
         // Nobody has the slave open now; the emulator waits for the next open.
         QTRY_COMPARE_WITH_TIMEOUT(emu->Speed(), 115200, 3000);
         for (int round = 0; round < 3; ++round) {
-            TToolSide tool(emu->SlavePath());
-            QVERIFY(tool.IsOpen());
+            TPty tool(emu->SlavePath());
+            QVERIFY(tool.Ok());
             QVERIFY(tool.SetSpeed(115200));
-            QVERIFY(tool.Write(cTestConnect));
-            QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+            QVERIFY(tool.Send(cTestConnect));
+            QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         }
         QCOMPARE(emu->Frames().size(), std::size_t(4));
         QCOMPARE(emu->GarbageBytes(), std::size_t(0));
@@ -181,25 +180,23 @@ private slots:
         // wait in the pty for the next open.
         auto emu = Started();
         {
-            TToolSide tool(emu->SlavePath());
-            QVERIFY(tool.Write(cTestConnect));
+            TPty tool(emu->SlavePath());
+            QVERIFY(tool.Send(cTestConnect));
         }
         QVERIFY(emu->WaitForFrames(1, 3000));
         QCOMPARE(emu->Frames().at(0), cTestConnect);
         QTRY_COMPARE_WITH_TIMEOUT(emu->AnswersLost(), std::size_t(1), 3000);
         QCOMPARE(emu->AnswersSent(), std::size_t(0));
-        TToolSide tool(emu->SlavePath());
-        QVERIFY(tool.Write(cUpgreadeCPU));
-        QCOMPARE(Hex(tool.Read(16)), QString("1B 03 10 00 B2 5E 00 00 00 00 00 00 01 00 0D 0A"));
+        TPty tool(emu->SlavePath());
+        QVERIFY(tool.Send(cUpgreadeCPU));
+        QCOMPARE(HexOf(tool.Receive(16)), QString("1B 03 10 00 B2 5E 00 00 00 00 00 00 01 00 0D 0A"));
     }
 
     void stopIsPromptAndIdempotent()
     {
-        TEmulator::Options o;
-        o.answerDelayMs = 60000;
-        auto emu = Started(o);
-        TToolSide tool(emu->SlavePath());
-        QVERIFY(tool.Write(cTestConnect));
+        auto emu = Started(AnswerDelay(60000));
+        TPty tool(emu->SlavePath());
+        QVERIFY(tool.Send(cTestConnect));
         QVERIFY(emu->WaitForFrames(1, 3000));
         QElapsedTimer timer;
         timer.start();
@@ -223,9 +220,9 @@ private slots:
         QVERIFY(::readlink(o.symlink.c_str(), target, sizeof target - 1) > 0);
         QCOMPARE(std::string(target), emu->SlavePath());
         {
-            TToolSide tool(o.symlink);
-            QVERIFY(tool.Write(cTestConnect));
-            QCOMPARE(Hex(tool.Read(16)), cTestConnectAnswer);
+            TPty tool(o.symlink);
+            QVERIFY(tool.Send(cTestConnect));
+            QCOMPARE(HexOf(tool.Receive(16)), cTestConnectAnswer);
         }
         emu->Stop();
         struct stat st {};

@@ -1,5 +1,6 @@
 // The quorvantel-emulator program: first line, frame log, options, clean exit.
-#include "ToolSide.h"
+#include "tests/common/Hex.h"
+#include "tests/common/Pty.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,8 +14,8 @@
 
 namespace {
 
-const std::string cTestConnect = Bytes("1B 01 0A 00 5B C2 00 00 0D 0A");
-const std::string cVersionCmd = Bytes("1B 0D 0A 00 4B 77 00 00 0D 0A");
+const std::string cTestConnect = Hex("1B 01 0A 00 5B C2 00 00 0D 0A");
+const std::string cVersionCmd = Hex("1B 0D 0A 00 4B 77 00 00 0D 0A");
 
 } // namespace
 
@@ -56,12 +57,12 @@ private slots:
         const QString path = Launch(p, {"--firmware", "305", "--board", "4"});
         QVERIFY(!path.isEmpty());
         {
-            TToolSide tool(path.toStdString());
-            QVERIFY(tool.IsOpen());
+            TPty tool(path.toStdString());
+            QVERIFY(tool.Ok());
             std::string bad = cTestConnect;
             bad[4] = 0;
-            QVERIFY(tool.Write(bad + cVersionCmd));
-            QCOMPARE(Hex(tool.Read(16)), QString("1B 0D 10 00 32 CA 00 00 31 01 00 00 01 04 0D 0A"));
+            QVERIFY(tool.Send(bad + cVersionCmd));
+            QCOMPARE(HexOf(tool.Receive(16)), QString("1B 0D 10 00 32 CA 00 00 31 01 00 00 01 04 0D 0A"));
         }
         QTRY_VERIFY_WITH_TIMEOUT(p.canReadLine(), 5000);
         QCOMPARE(QString::fromUtf8(p.readLine()), QString("1B 01 0A 00 00 C2 00 00 0D 0A  (bad checksum)\n"));
@@ -77,24 +78,24 @@ private slots:
         const QString path = Launch(p, {"--quiet", "--no-pace", "--drop", "1", "--corrupt", "1", "--split", "15,1",
                                         "--split-gap-ms", "100", "--noise", "AA55", "--response", "3"});
         QVERIFY(!path.isEmpty());
-        TToolSide tool(path.toStdString());
+        TPty tool(path.toStdString());
         // Dropped first; the next answer comes with noise, a bad checksum and
         // in two pieces, split between CR and LF.
-        QVERIFY(tool.Write(cTestConnect + cTestConnect));
-        const auto chunks = tool.ReadChunks(18);
+        QVERIFY(tool.Send(cTestConnect + cTestConnect));
+        const auto chunks = tool.ReceiveChunks(18);
         std::string all;
         for (const auto& c : chunks)
             all += c;
         QCOMPARE(all.size(), std::size_t(18));
-        QCOMPARE(Hex(all.substr(0, 2)), QString("AA 55"));
+        QCOMPARE(HexOf(all.substr(0, 2)), QString("AA 55"));
         QVERIFY(!VerifyFrame(all.substr(2)));
-        QCOMPARE(Hex(all.substr(2, 4)), QString("1B 01 10 00"));
-        QCOMPARE(Hex(all.substr(8)), QString("00 00 00 00 00 00 03 00 0D 0A"));
+        QCOMPARE(HexOf(all.substr(2, 4)), QString("1B 01 10 00"));
+        QCOMPARE(HexOf(all.substr(8)), QString("00 00 00 00 00 00 03 00 0D 0A"));
         QVERIFY(chunks.size() >= 2);
-        QCOMPARE(Hex(chunks.back()), QString("0A"));
+        QCOMPARE(HexOf(chunks.back()), QString("0A"));
         // Response 3 stays; the rest was for one answer only.
-        QVERIFY(tool.Write(cTestConnect));
-        QCOMPARE(Hex(tool.Read(16)), QString("1B 01 10 00 03 FE 00 00 00 00 00 00 03 00 0D 0A"));
+        QVERIFY(tool.Send(cTestConnect));
+        QCOMPARE(HexOf(tool.Receive(16)), QString("1B 01 10 00 03 FE 00 00 00 00 00 00 03 00 0D 0A"));
         QVERIFY(!tool.HasInput());
         QCOMPARE(p.readAllStandardOutput(), QByteArray());
         QCOMPARE(Terminate(p), 0);
@@ -112,9 +113,9 @@ private slots:
         QVERIFY(!path.isEmpty());
         QCOMPARE(QFileInfo(link).symLinkTarget(), path);
         {
-            TToolSide tool(link.toStdString());
-            QVERIFY(tool.Write(PageFrame(0x100, '\x42')));
-            QCOMPARE(Hex(tool.Read(16)), QString("1B 07 10 00 82 1D 00 00 00 03 00 00 01 00 0D 0A"));
+            TPty tool(link.toStdString());
+            QVERIFY(tool.Send(PageFrame(0x100, '\x42')));
+            QCOMPARE(HexOf(tool.Receive(16)), QString("1B 07 10 00 82 1D 00 00 00 03 00 00 01 00 0D 0A"));
         }
         QCOMPARE(Terminate(p), 0);
         QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());

@@ -1,7 +1,8 @@
 // The brightness group and the version label: answers shown in the controls,
 // the coupling of the field with "Automat", and answers of unusual length.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -32,7 +33,7 @@ bool WaitForLastLine(const TMainForm& f, const QString& line, int count)
 }
 } // namespace
 
-class TestBrightness : public QObject {
+class TestBrightness : public TWindowTest {
     Q_OBJECT
 private slots:
     void fetchedBrightnessSetsFieldAndAutomat_data()
@@ -52,34 +53,30 @@ private slots:
         QFETCH(int, before);
         QFETCH(int, field);
         QFETCH(bool, automat);
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         f.seJasnosc->setValue(before);
         QCOMPARE(f.cbAuto->isChecked(), before == 0);
-        rig.emu.SetBrightness(std::uint8_t(controller));
+        rig->emu.SetBrightness(std::uint8_t(controller));
 
         f.btnPobierz->click();
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_getJasnosc"), 3));
         QCOMPARE(f.GetCommand.Jasnosc(), std::uint8_t(controller));
         QCOMPARE(f.seJasnosc->value(), field);
         QCOMPARE(f.cbAuto->isChecked(), automat);
-        QVERIFY(rig.Idle());
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig->Idle());
+        QVERIFY(rig->dialogs.messages.isEmpty());
     }
 
     void setBrightnessReachesTheController()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.SetBrightness(0);
+        TMainForm& f = *rig->form;
+        rig->emu.SetBrightness(0);
         f.seJasnosc->setValue(7);
         QVERIFY(!f.cbAuto->isChecked());
         f.btnUstaw->click();
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_setJasnosc"), 3));
-        QCOMPARE(rig.emu.Brightness(), std::uint8_t(7));
-        const TBytes sent = rig.emu.Frames().back();
+        QCOMPARE(rig->emu.Brightness(), std::uint8_t(7));
+        const TBytes sent = rig->emu.Frames().back();
         QCOMPARE(sent.size(), cSendJasnoscSize);
         QCOMPARE(std::uint8_t(sent[8]), std::uint8_t(7));
         QVERIFY(VerifyFrame(sent));
@@ -93,9 +90,7 @@ private slots:
     // A value typed above 15 counts as 15; "Ustaw" sends what the field holds.
     void typedValueAboveRange()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         f.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f));
         f.PageControl->setCurrentWidget(f.tabBasic);
@@ -104,8 +99,8 @@ private slots:
         QTest::keyClick(f.seJasnosc, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(f.seJasnosc, QStringLiteral("40"));
         f.btnUstaw->click();
-        QVERIFY(rig.emu.WaitForFrames(1, 3000));
-        QCOMPARE(HexText(rig.emu.Frames().back()), QStringLiteral("1B 06 0C 00 15 3C 00 00 0F 00 0D 0A "));
+        QVERIFY(rig->emu.WaitForFrames(1, 3000));
+        QCOMPARE(HexText(rig->emu.Frames().back()), QStringLiteral("1B 06 0C 00 15 3C 00 00 0F 00 0D 0A "));
         QCOMPARE(f.seJasnosc->value(), 15);
         QVERIFY(!f.cbAuto->isChecked());
 
@@ -113,25 +108,43 @@ private slots:
         QVERIFY(f.cbAuto->isChecked());
     }
 
-    // Ticking "Automat" zeroes the field; clearing it leaves the field at 0,
-    // and "Ustaw" then still sends 0 (automatic).
+    // Ticking "Automat" zeroes the field however it is ticked (a click, the
+    // keyboard, the accessibility toggle action, which emits no click);
+    // clearing it leaves the field at 0, and "Ustaw" then still sends 0.
+    void automatTickAndClear_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::newRow("click") << 0;
+        QTest::newRow("space key") << 1;
+        QTest::newRow("accessible toggle") << 2;
+    }
     void automatTickAndClear()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        QFETCH(int, how);
+        TMainForm& f = *rig->form;
+        const auto tick = [&] {
+            if (how == 0) {
+                f.cbAuto->click();
+            } else if (how == 1) {
+                QTest::keyClick(f.cbAuto, Qt::Key_Space);
+            } else {
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(f.cbAuto);
+                QVERIFY(a && a->actionInterface());
+                a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            }
+        };
         f.seJasnosc->setValue(9);
         QVERIFY(!f.cbAuto->isChecked());
-        f.cbAuto->click();
+        tick();
         QVERIFY(f.cbAuto->isChecked());
         QCOMPARE(f.seJasnosc->value(), 0);
-        f.cbAuto->click();
+        tick();
         QVERIFY(!f.cbAuto->isChecked());
         QCOMPARE(f.seJasnosc->value(), 0);
 
         f.btnUstaw->click();
-        QVERIFY(rig.emu.WaitForFrames(1, 3000));
-        QCOMPARE(HexText(rig.emu.Frames().back()), QStringLiteral("1B 06 0C 00 FB E8 00 00 00 00 0D 0A "));
+        QVERIFY(rig->emu.WaitForFrames(1, 3000));
+        QCOMPARE(HexText(rig->emu.Frames().back()), QStringLiteral("1B 06 0C 00 FB E8 00 00 00 00 0D 0A "));
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_setJasnosc"), 3));
         // The box stays as the operator left it; only a change of the field moves it.
         QVERIFY(!f.cbAuto->isChecked());
@@ -158,26 +171,22 @@ private slots:
         QFETCH(quint32, firmware);
         QFETCH(int, board);
         QFETCH(QString, label);
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         QCOMPARE(f.lVersion->text(), QStringLiteral("(...)"));
-        rig.emu.SetVersion(firmware, std::uint8_t(board));
+        rig->emu.SetVersion(firmware, std::uint8_t(board));
         f.BitBtn2->click();
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_getVersion"), 3));
         QCOMPARE(f.lVersion->text(), label);
         QCOMPARE(f.GetVersion.Wersja(), firmware);
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
     }
 
     // A 12-byte brightness answer updates only its own 12 bytes: the
     // brightness is the one of the previous answer.
     void shortBrightnessAnswerKeepsThePreviousValue()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.SetBrightness(7);
+        TMainForm& f = *rig->form;
+        rig->emu.SetBrightness(7);
         f.btnPobierz->click();
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_getJasnosc"), 3));
         QCOMPARE(f.seJasnosc->value(), 7);
@@ -186,7 +195,7 @@ private slots:
         f.seJasnosc->setValue(3);
         const TBytes shortAnswer = RawAnswer(cmd_getJasnosc, Hex("00 0C")); // 12 bytes
         QCOMPARE(shortAnswer.size(), std::size_t(12));
-        rig.emu.SendRaw(shortAnswer);
+        rig->emu.SendRaw(shortAnswer);
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_getJasnosc"), 5));
         QCOMPARE(LogLines(f)[3], HexText(shortAnswer) + QStringLiteral(" Wielkość: 12"));
         QCOMPARE(f.seJasnosc->value(), 7);
@@ -200,15 +209,13 @@ private slots:
     // An answer longer than the record fills the record and no more.
     void longVersionAnswerIsCutAtTheRecord()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         const TBytes longAnswer = RawAnswer(cmd_GetVersion, Hex("33 01 00 00 01 04 EE EE EE EE")); // 20 bytes
         QCOMPARE(longAnswer.size(), std::size_t(20));
         // The port is opened on demand; open it through a first exchange.
         f.btnTestConnection->click();
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_TestConnect"), 3));
-        rig.emu.SendRaw(longAnswer);
+        rig->emu.SendRaw(longAnswer);
         QVERIFY(WaitForLastLine(f, QStringLiteral("cmd_getVersion"), 5));
         QCOMPARE(f.lVersion->text(), QStringLiteral("Wersja firmware 3.07. Wersja sprzętowa 4.00"));
         for (std::size_t i = 0; i < 16; ++i)

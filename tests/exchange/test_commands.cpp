@@ -1,18 +1,16 @@
 // Commands and their answers through the buttons of the main window, against
 // the controller emulator: log lines, bytes on the line, opening on demand,
 // a port that can't be opened and a write that fails.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
 #include <QPushButton>
 
-class TestCommands : public QObject {
+class TestCommands : public TWindowTest {
     Q_OBJECT
 private slots:
     void connectionTestLogsThreeLines()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         // Nothing awaited: the countdown does not keep running.
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
 
@@ -27,23 +25,21 @@ private slots:
         QCOMPARE(lines[0], QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A  wielkość: 10"));
         QVERIFY2(IsAnswerLine(lines[1], cmd_TestConnect), qPrintable(lines[1]));
         QCOMPARE(lines[2], QStringLiteral("cmd_TestConnect"));
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
         QCOMPARE(f.GetCommand.Header().Command, cmd_TestConnect);
         QCOMPARE(f.GetCommand.raw[14], cCR);
 
         // The wait is over: the timer stops and nothing else follows.
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
         QCOMPARE(LogLines(f).size(), 3);
-        QVERIFY(rig.dialogs.messages.isEmpty());
-        QVERIFY(rig.dialogs.errors.isEmpty());
-        QCOMPARE(rig.Received(), QStringList{QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A ")});
+        QVERIFY(rig->dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.errors.isEmpty());
+        QCOMPARE(rig->Received(), QStringList{QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A ")});
     }
 
     void bytesOnTheLineForEachButton()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         struct Case {
             const char* what;
             QPushButton* button;
@@ -67,8 +63,8 @@ private slots:
             const int before = LogLines(f).size();
             c.button->click();
             ++sent;
-            QVERIFY2(rig.emu.WaitForFrames(sent, 3000), c.what);
-            QCOMPARE(rig.Received().value(int(sent) - 1), QString::fromLatin1(c.frame));
+            QVERIFY2(rig->emu.WaitForFrames(sent, 3000), c.what);
+            QCOMPARE(rig->Received().value(int(sent) - 1), QString::fromLatin1(c.frame));
             QVERIFY2(WaitUntil([&] { return LogLines(f).size() >= before + 3; }, 3000), c.what);
             const QStringList lines = LogLines(f).mid(before);
             QCOMPARE(lines.size(), 3);
@@ -76,35 +72,31 @@ private slots:
                                    QString::number(QString::fromLatin1(c.frame).size() / 3));
             QVERIFY2(IsAnswerLine(lines[1], std::uint8_t(Hex(c.frame)[1])), qPrintable(lines[1]));
             QCOMPARE(lines[2], QString::fromLatin1(c.handlerLine));
-            QVERIFY2(rig.Idle(), c.what);
+            QVERIFY2(rig->Idle(), c.what);
         }
-        QCOMPARE(rig.emu.Frames().size(), sent);
-        QCOMPARE(rig.emu.Brightness(), std::uint8_t(15));
-        QVERIFY(rig.dialogs.messages.isEmpty());
-        QVERIFY(rig.dialogs.errors.isEmpty());
+        QCOMPARE(rig->emu.Frames().size(), sent);
+        QCOMPARE(rig->emu.Brightness(), std::uint8_t(15));
+        QVERIFY(rig->dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.errors.isEmpty());
     }
 
     void clearScreenOpensAClosedPort()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         QVERIFY(!f.ComPort1->Connected());
         f.btnClearScreen->click();
         QVERIFY(f.ComPort1->Connected());
-        QVERIFY(rig.emu.WaitForFrames(1, 3000));
-        QCOMPARE(rig.Received(), QStringList{QStringLiteral("1B 04 0A 00 97 B5 00 00 0D 0A ")});
+        QVERIFY(rig->emu.WaitForFrames(1, 3000));
+        QCOMPARE(rig->Received(), QStringList{QStringLiteral("1B 04 0A 00 97 B5 00 00 0D 0A ")});
         QTRY_COMPARE_WITH_TIMEOUT(LogLines(f).value(2), QStringLiteral("cmd_FillScreen"), 3000);
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.messages.isEmpty());
     }
 
     // Text, text-window and logo frames are handed in complete; their answers
     // only end the wait and add the received frame's line.
     void displayCommandAnswersAddOnlyTheirFrame()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         struct Case {
             std::uint8_t code;
             void (TMainForm::*send)(const TBytes&);
@@ -127,12 +119,12 @@ private slots:
             (f.*c.send)(frame);
             ++sent;
             QCOMPARE(f.AutoTimer.cmd, c.code);
-            QVERIFY(rig.emu.WaitForFrames(sent, 3000));
-            const TBytes onLine = rig.emu.Frames().back();
+            QVERIFY(rig->emu.WaitForFrames(sent, 3000));
+            const TBytes onLine = rig->emu.Frames().back();
             QCOMPARE(HexText(onLine), HexText(sealed));
             QVERIFY(VerifyFrame(onLine));
 
-            QVERIFY(WaitUntil([&] { return rig.Idle(); }, 3000));
+            QVERIFY(WaitUntil([&] { return rig->Idle(); }, 3000));
             const QStringList lines = LogLines(f).mid(before);
             QCOMPARE(lines.size(), 2);
             QCOMPARE(lines[0], SentLine(sealed));
@@ -141,56 +133,52 @@ private slots:
             QVERIFY(lines[1].contains(QStringLiteral("  Wielkość: ")));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.messages.isEmpty());
     }
 
     void portThatCannotBeOpened()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        const auto holder = rig.HoldPort(); // in use elsewhere
-        QCOMPARE(f.cbComName->GetText(), rig.emu.SlavePath());
-        const QString expected = cCantOpenText + QString::fromStdString(rig.emu.SlavePath());
+        TMainForm& f = *rig->form;
+        const auto holder = rig->HoldPort(); // in use elsewhere
+        QCOMPARE(f.cbComName->GetText(), rig->emu.SlavePath());
+        const QString expected = cCantOpenText + QString::fromStdString(rig->emu.SlavePath());
 
         f.btnTestConnection->click();
-        QCOMPARE(rig.dialogs.messages, QStringList{expected});
+        QCOMPARE(rig->dialogs.messages, QStringList{expected});
         QVERIFY(!f.ComPort1->Connected());
         QVERIFY(LogLines(f).isEmpty());
-        QVERIFY(rig.emu.Frames().empty());
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->emu.Frames().empty());
+        QVERIFY(rig->Idle());
         // Nothing armed, so no timeout box can follow: the countdown is off.
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QCOMPARE(rig.dialogs.messages.size(), 1);
-        QVERIFY(rig.dialogs.errors.isEmpty());
+        QCOMPARE(rig->dialogs.messages.size(), 1);
+        QVERIFY(rig->dialogs.errors.isEmpty());
     }
 
     // A write that fails leaves the handler before its log line and arming;
     // the error dialog shows it and the program goes on.
     void writeErrorReachesTheErrorDialog()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         f.btnTestConnection->click();
         QTRY_COMPARE_WITH_TIMEOUT(LogLines(f).size(), 3, 3000);
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
 
-        rig.emu.Unplug();
+        rig->emu.Unplug();
         f.btnRestart->click();
         const QString writeFailed = QStringLiteral("COM Port Error: WriteFile function failed on ") +
-                                    QString::fromStdString(rig.emu.SlavePath());
-        QCOMPARE(rig.dialogs.errors, QStringList{writeFailed});
+                                    QString::fromStdString(rig->emu.SlavePath());
+        QCOMPARE(rig->dialogs.errors, QStringList{writeFailed});
         QCOMPARE(LogLines(f).size(), 3);
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
 
         // Still running: the next command fails the same way, nothing stacks up.
         f.btnPobierz->click();
-        QCOMPARE(rig.dialogs.errors, (QStringList{writeFailed, writeFailed}));
+        QCOMPARE(rig->dialogs.errors, (QStringList{writeFailed, writeFailed}));
         QCOMPARE(LogLines(f).size(), 3);
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.messages.isEmpty());
     }
 };
 

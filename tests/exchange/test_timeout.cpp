@@ -1,6 +1,6 @@
 // The answer wait: the timeout box when no good answer comes, re-arming,
 // the countdown held while the box is open, and answers that cross.
-#include "ExchangeFixture.h"
+#include "tests/common/WindowRig.h"
 
 #include <QPushButton>
 
@@ -24,73 +24,67 @@ struct TLogProbe {
 };
 } // namespace
 
-class TestTimeout : public QObject {
+class TestTimeout : public TWindowTest {
     Q_OBJECT
 private slots:
     void missingAnswerShowsTheBoxOnce()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.DropAnswers(1);
+        TMainForm& f = *rig->form;
+        rig->emu.DropAnswers(1);
         QElapsedTimer sinceSend;
         qint64 boxAt = -1;
-        rig.dialogs.onMessage = [&](const QString&) { boxAt = sinceSend.elapsed(); };
+        rig->dialogs.onMessage = [&](const QString&) { boxAt = sinceSend.elapsed(); };
 
         f.btnTestConnection->click();
         sinceSend.start();
-        QVERIFY(rig.emu.WaitForFrames(1, 3000));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages.size(), 1, 5000);
-        QCOMPARE(rig.dialogs.messages[0], cTimeoutText);
+        QVERIFY(rig->emu.WaitForFrames(1, 3000));
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages.size(), 1, 5000);
+        QCOMPARE(rig->dialogs.messages[0], cTimeoutText);
         QVERIFY2(boxAt >= 1000, qPrintable(QString::number(boxAt)));
         QVERIFY2(boxAt <= 3000, qPrintable(QString::number(boxAt)));
 
         // Nothing is resent or armed after the box: the countdown stops.
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
         QVERIFY(!f.Timer1->isActive());
         QCOMPARE(LogLines(f), QStringList{QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A  wielkość: 10")});
-        QCOMPARE(rig.emu.Frames().size(), std::size_t(1));
-        QCOMPARE(rig.dialogs.messages.size(), 1);
-        QVERIFY(rig.dialogs.errors.isEmpty());
+        QCOMPARE(rig->emu.Frames().size(), std::size_t(1));
+        QCOMPARE(rig->dialogs.messages.size(), 1);
+        QVERIFY(rig->dialogs.errors.isEmpty());
     }
 
     // An answer that fails its checksum is logged but confirms nothing.
     void badAnswerStillTimesOut()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.CorruptChecksum(1);
+        TMainForm& f = *rig->form;
+        rig->emu.CorruptChecksum(1);
         f.btnPobierz->click();
         QTRY_COMPARE_WITH_TIMEOUT(LogLines(f).size(), 2, 3000);
-        QVERIFY(!rig.Idle());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages, QStringList{cTimeoutText}, 5000);
+        QVERIFY(!rig->Idle());
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages, QStringList{cTimeoutText}, 5000);
         QCOMPARE(LogLines(f).size(), 2);
-        QVERIFY(rig.Idle());
+        QVERIFY(rig->Idle());
     }
 
     // Sending again while an answer is awaited restarts the count.
     void rearmingRestartsTheWait()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.DropAnswers(2);
+        TMainForm& f = *rig->form;
+        rig->emu.DropAnswers(2);
         f.btnTestConnection->click();
         QVERIFY(WaitUntil([&] { return f.AutoTimer.interval <= TimerInterval / 2; }, 3000));
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.messages.isEmpty());
 
         QElapsedTimer sinceSecond;
         qint64 boxAt = -1;
-        rig.dialogs.onMessage = [&](const QString&) { boxAt = sinceSecond.elapsed(); };
+        rig->dialogs.onMessage = [&](const QString&) { boxAt = sinceSecond.elapsed(); };
         f.btnRestart->click();
         sinceSecond.start();
         QCOMPARE(f.AutoTimer.cmd, cmd_Restart);
         QCOMPARE(f.AutoTimer.interval, TimerInterval);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages.size(), 1, 5000);
         QVERIFY2(boxAt >= 1000, qPrintable(QString::number(boxAt)));
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QCOMPARE(rig.dialogs.messages, QStringList{cTimeoutText});
+        QCOMPARE(rig->dialogs.messages, QStringList{cTimeoutText});
     }
 
     // While the box is open the window keeps running and may send again (the
@@ -98,18 +92,16 @@ private slots:
     // when the box is closed, so no second box stacks on the first.
     void countdownHeldWhileTheBoxIsOpen()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.DropAnswers(2);
+        TMainForm& f = *rig->form;
+        rig->emu.DropAnswers(2);
         bool countedInsideBox = true;
         bool timerRanInsideBox = true;
         QElapsedTimer sinceFirstBox;
         qint64 secondBoxAt = -1;
-        rig.dialogs.onMessage = [&](const QString&) {
-            if (rig.dialogs.messages.size() == 1) {
+        rig->dialogs.onMessage = [&](const QString&) {
+            if (rig->dialogs.messages.size() == 1) {
                 f.send_cmd_TestConnect();
-                QVERIFY(rig.emu.WaitForFrames(2, 3000));
+                QVERIFY(rig->emu.WaitForFrames(2, 3000));
                 // 300 ms are 25 ticks: any countdown would show.
                 countedInsideBox =
                     WaitUntil([&] { return f.AutoTimer.interval != TimerInterval; }, 300);
@@ -120,53 +112,49 @@ private slots:
             }
         };
         f.btnTestConnection->click();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages.size(), 1, 5000);
         QVERIFY(!countedInsideBox);
         QVERIFY(!timerRanInsideBox);
         // Closed: the second command's wait now runs its full length.
         QCOMPARE(f.AutoTimer.cmd, cmd_TestConnect);
         QVERIFY(f.Timer1->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages.size(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages.size(), 2, 5000);
         QVERIFY2(secondBoxAt >= 1000, qPrintable(QString::number(secondBoxAt)));
-        QCOMPARE(rig.dialogs.messages, (QStringList{cTimeoutText, cTimeoutText}));
-        QVERIFY(rig.Idle());
+        QCOMPARE(rig->dialogs.messages, (QStringList{cTimeoutText, cTimeoutText}));
+        QVERIFY(rig->Idle());
     }
 
     // An error that leaves the tick handler from inside its box reaches the
     // error dialog, and the countdown still goes on for what is awaited.
     void countdownSurvivesAnErrorInsideTheBox()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
-        rig.emu.DropAnswers(2);
-        rig.dialogs.onMessage = [&](const QString&) {
-            if (rig.dialogs.messages.size() == 1) {
+        TMainForm& f = *rig->form;
+        rig->emu.DropAnswers(2);
+        rig->dialogs.onMessage = [&](const QString&) {
+            if (rig->dialogs.messages.size() == 1) {
                 f.send_cmd_Restart();
                 throw std::runtime_error("tick handler failed");
             }
         };
         f.btnTestConnection->click();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.errors, QStringList{QStringLiteral("tick handler failed")}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.errors, QStringList{QStringLiteral("tick handler failed")}, 5000);
         QCOMPARE(f.AutoTimer.cmd, cmd_Restart);
         QVERIFY(f.Timer1->isActive());
-        QTRY_COMPARE_WITH_TIMEOUT(rig.dialogs.messages.size(), 2, 5000);
-        QCOMPARE(rig.dialogs.messages, (QStringList{cTimeoutText, cTimeoutText}));
-        QVERIFY(rig.Idle());
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages.size(), 2, 5000);
+        QCOMPARE(rig->dialogs.messages, (QStringList{cTimeoutText, cTimeoutText}));
+        QVERIFY(rig->Idle());
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QCOMPARE(rig.dialogs.errors.size(), 1);
+        QCOMPARE(rig->dialogs.errors.size(), 1);
     }
 
     // Two commands in quick succession: the first answer ends the wait for
     // the second command; the second answer still runs its handler.
     void answersOfTwoQuickCommands()
     {
-        TExchangeRig rig;
-        QVERIFY(rig.Start());
-        TMainForm& f = *rig.form;
+        TMainForm& f = *rig->form;
         TLogProbe probe(f);
         // Apart enough that each answer arrives on its own.
-        rig.emu.SetAnswerDelayMs(300);
+        rig->emu.SetAnswerDelayMs(300);
         f.btnTestConnection->click();
         f.btnRestart->click();
         QCOMPARE(f.AutoTimer.cmd, cmd_Restart);
@@ -188,7 +176,7 @@ private slots:
         QCOMPARE(probe.cmdAtLine[4], 0);
         QCOMPARE(probe.cmdAtLine[5], 0);
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QVERIFY(rig.dialogs.messages.isEmpty());
+        QVERIFY(rig->dialogs.messages.isEmpty());
     }
 };
 

@@ -1,14 +1,7 @@
 #include "protocol/frame.h"
+#include "tests/common/Hex.h"
 
 #include <QtTest>
-
-namespace {
-// "1B 01 ..." -> bytes
-TBytes Hex(const char* text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', "")).toStdString();
-}
-} // namespace
 
 class TestFrame : public QObject {
     Q_OBJECT

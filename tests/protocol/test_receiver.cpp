@@ -1,16 +1,13 @@
 #include "protocol/receiver.h"
+#include "tests/common/Hex.h"
 
 #include <QtTest>
 
+#include <optional>
 #include <random>
 #include <vector>
 
 namespace {
-TBytes Hex(const char* text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', "")).toStdString();
-}
-
 struct Host : IReceiverHost {
     std::vector<std::string> log;
     std::vector<int> calls;
@@ -55,24 +52,30 @@ TBytes AnswerWithCrLfChecksum()
 
 class TestReceiver : public QObject {
     Q_OBJECT
+    Host h;                          // what the receiver reports
+    std::optional<TFrameReceiver> r; // a fresh one for each test
+
 private slots:
+    void init()
+    {
+        h = Host();
+        r.emplace(h);
+    }
     void answerInOneChunk()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes a = BuildAnswerFrame(cmd_TestConnect, 0, rec_ResponseOK, 0);
-        r.ProcessChunk(a);
+        r->ProcessChunk(a);
         QCOMPARE(h.log.size(), size_t(1));
         QCOMPARE(h.log[0], LineFor(a, 16));
         QVERIFY(h.log[0].ends_with("0D 0A  Wielkość: 16"));
         QCOMPARE(h.calls, std::vector<int>{1});
         QCOMPARE(h.pauses, 1);
-        QCOMPARE(r.myComSize, 16);
-        QCOMPARE(TBytes(reinterpret_cast<char*>(r.myCom), 16), a);
-        QCOMPARE(r.srs232, a);
+        QCOMPARE(r->myComSize, 16);
+        QCOMPARE(TBytes(reinterpret_cast<char*>(r->myCom), 16), a);
+        QCOMPARE(r->srs232, a);
         // Everything is back to zero for the next frame.
-        QCOMPARE(r.RS232.pos, 0);
-        QVERIFY(!r.RS232.pos_start_bool && !r.RS232.pos_CRLF_bool);
+        QCOMPARE(r->RS232.pos, 0);
+        QVERIFY(!r->RS232.pos_start_bool && !r->RS232.pos_CRLF_bool);
     }
 
     void answerOverAnyChunking_data()
@@ -87,13 +90,11 @@ private slots:
     void answerOverAnyChunking()
     {
         QFETCH(QList<int>, cuts);
-        Host h;
-        TFrameReceiver r(h);
         const TBytes a = BuildAnswerFrame(cmd_getJasnosc, 0, rec_ResponseOK, 9);
         int from = 0;
         cuts.append(int(a.size()));
         for (int cut : cuts) {
-            r.ProcessChunk(std::string_view(a).substr(from, cut - from));
+            r->ProcessChunk(std::string_view(a).substr(from, cut - from));
             from = cut;
         }
         QCOMPARE(h.log, std::vector<std::string>{LineFor(a, 16)});
@@ -103,69 +104,59 @@ private slots:
 
     void emptyChunkDoesNothing()
     {
-        Host h;
-        TFrameReceiver r(h);
-        r.ProcessChunk("");
+        r->ProcessChunk("");
         QVERIFY(h.log.empty());
-        QCOMPARE(r.RS232.pos, 0);
+        QCOMPARE(r->RS232.pos, 0);
     }
 
     void noiseBeforeAnswer()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes noise = Hex("00 FF 0D 0A 0D 0A 55");
         const TBytes a = BuildAnswerFrame(cmd_Restart, 0, rec_ResponseWrong, 0);
-        r.ProcessChunk(noise);
+        r->ProcessChunk(noise);
         QVERIFY(h.log.empty());
-        QCOMPARE(r.RS232.pos, int(noise.size()));
-        r.ProcessChunk(a);
+        QCOMPARE(r->RS232.pos, int(noise.size()));
+        r->ProcessChunk(a);
         QCOMPARE(h.log, std::vector<std::string>{LineFor(a, 16)});
         QCOMPARE(h.calls, std::vector<int>{2});
         // The same with the noise in the answer's chunk.
-        r.ProcessChunk(noise + a);
+        r->ProcessChunk(noise + a);
         QCOMPARE(h.calls, (std::vector<int>{2, 2}));
         QCOMPARE(h.log.back(), LineFor(a, 16));
     }
 
     void twoAnswersInOneChunkAreOneBadFrame()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes a = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
         const TBytes b = BuildAnswerFrame(cmd_FillScreen, 0, 1, 0);
-        r.ProcessChunk(a + b);
+        r->ProcessChunk(a + b);
         QCOMPARE(h.log, std::vector<std::string>{LineFor(a + b, 32)});
         QVERIFY(h.calls.empty());
     }
 
     void answerFollowedByStartOfAnother()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes a = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
         const TBytes b = BuildAnswerFrame(cmd_Restart, 0, 1, 0);
-        r.ProcessChunk(a + b.substr(0, 6));
+        r->ProcessChunk(a + b.substr(0, 6));
         QCOMPARE(h.calls, std::vector<int>{1});
         // The rest comes without its start byte: noise, nothing logged.
-        r.ProcessChunk(b.substr(6));
+        r->ProcessChunk(b.substr(6));
         QCOMPARE(h.log.size(), size_t(1));
         QCOMPARE(h.calls, std::vector<int>{1});
         // The next answer is found as usual.
-        r.ProcessChunk(b);
+        r->ProcessChunk(b);
         QCOMPARE(h.calls, (std::vector<int>{1, 2}));
     }
 
     void restOfAnotherWithStartByteMakesBadFrame()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes a = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
         // Second answer carries a 27 in its payload.
         const TBytes b = BuildAnswerFrame(cmd_Restart, 0x1B, 1, 0);
         QCOMPARE(std::uint8_t(b[8]), cBusStart);
-        r.ProcessChunk(a + b.substr(0, 4));
-        r.ProcessChunk(b.substr(4));
+        r->ProcessChunk(a + b.substr(0, 4));
+        r->ProcessChunk(b.substr(4));
         QCOMPARE(h.log.size(), size_t(2));
         const TBytes rest = b.substr(4);
         const TBytes expected = rest.substr(rest.find(char(cBusStart)));
@@ -199,33 +190,29 @@ private slots:
 
     void badChecksumAndUnknownCodes()
     {
-        Host h;
-        TFrameReceiver r(h);
         TBytes bad = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
         bad[12] = 2; // Response changed after sealing
-        r.ProcessChunk(bad);
+        r->ProcessChunk(bad);
         QCOMPARE(h.log, std::vector<std::string>{LineFor(bad, 16)});
         for (std::uint8_t code : {std::uint8_t(0), std::uint8_t(14), std::uint8_t(255)}) {
             const TBytes f = BuildAnswerFrame(code, 0, 1, 0);
-            r.ProcessChunk(f);
+            r->ProcessChunk(f);
             QCOMPARE(h.log.back(), LineFor(f, 16));
         }
         QCOMPARE(h.log.size(), size_t(4));
         QVERIFY(h.calls.empty());
         // Every known code reaches its own handler.
         for (int code = 1; code <= 13; ++code)
-            r.ProcessChunk(BuildAnswerFrame(std::uint8_t(code), 0, 1, 0));
+            r->ProcessChunk(BuildAnswerFrame(std::uint8_t(code), 0, 1, 0));
         QCOMPARE(h.calls, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
     }
 
     // Only the first 27 starts a frame; later ones are data.
     void secondStartByteIsData()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes a = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
-        r.ProcessChunk(Hex("1B 1B"));
-        r.ProcessChunk(a.substr(1));
+        r->ProcessChunk(Hex("1B 1B"));
+        r->ProcessChunk(a.substr(1));
         QCOMPARE(h.pauses, 1);
         QCOMPARE(h.log, std::vector<std::string>{LineFor("\x1B" + a, 17)});
         QVERIFY(h.calls.empty());
@@ -233,36 +220,32 @@ private slots:
 
     void wrappedRingAfterLongNoise()
     {
-        Host h;
-        TFrameReceiver r(h);
         std::string noise;
         for (int i = 0; i < 1500; ++i)
             noise.push_back(char(i % 26 == 0 ? 0x0D : 0x40 + i % 26));
-        r.ProcessChunk(noise);
-        QCOMPARE(r.RS232.pos, 1500);
+        r->ProcessChunk(noise);
+        QCOMPARE(r->RS232.pos, 1500);
         const TBytes a = BuildAnswerFrame(cmd_GetVersion, 102, 1, 2);
         // Split so that the frame straddles the ring's end (1500 + 16 > 2048 is
         // not needed: 1500 % 1024 = 476, so split near the wrap of 2048 too).
-        r.ProcessChunk(noise.substr(0, 2048 - 1500 - 5));
-        r.ProcessChunk(a.substr(0, 9));
-        r.ProcessChunk(a.substr(9));
+        r->ProcessChunk(noise.substr(0, 2048 - 1500 - 5));
+        r->ProcessChunk(a.substr(0, 9));
+        r->ProcessChunk(a.substr(9));
         QCOMPARE(h.log, std::vector<std::string>{LineFor(a, 16)});
         QCOMPARE(h.calls, std::vector<int>{13});
-        QCOMPARE(TBytes(reinterpret_cast<char*>(r.myCom), 16), a);
+        QCOMPARE(TBytes(reinterpret_cast<char*>(r->myCom), 16), a);
     }
 
     void shortFramesAreDropped()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes good = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
-        r.ProcessChunk(good);
+        r->ProcessChunk(good);
         QCOMPARE(h.calls, std::vector<int>{1});
         for (const char* s : {"1B 0D 0A", "1B 01 0D 0A", "1B 01 10 00 0D 0A"}) {
             const TBytes f = Hex(s);
-            r.ProcessChunk(f);
+            r->ProcessChunk(f);
             QCOMPARE(h.log.back(), LineFor(f, f.size()));
-            QCOMPARE(r.myComSize, int(f.size()));
+            QCOMPARE(r->myComSize, int(f.size()));
         }
         QCOMPARE(h.log.size(), size_t(4));
         QCOMPARE(h.calls, std::vector<int>{1});
@@ -270,24 +253,22 @@ private slots:
 
     void overLongFrameIsLoggedByItsTailAndDropped()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes good = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
-        r.ProcessChunk(good);
+        r->ProcessChunk(good);
         std::string body;
         for (int i = 0; i < 1500; ++i)
             body.push_back(char(0x20 + i % 90));
         const TBytes frame = "\x1B" + body + "\r\n";
-        r.ProcessChunk(frame.substr(0, 700));
-        r.ProcessChunk(frame.substr(700));
+        r->ProcessChunk(frame.substr(0, 700));
+        r->ProcessChunk(frame.substr(700));
         QCOMPARE(h.log.size(), size_t(2));
         QCOMPARE(h.log[1], LineFor(frame.substr(frame.size() - 1024), frame.size()));
         QCOMPARE(h.calls, std::vector<int>{1});
         // The last good frame is kept.
-        QCOMPARE(r.myComSize, 16);
-        QCOMPARE(TBytes(reinterpret_cast<char*>(r.myCom), 16), good);
+        QCOMPARE(r->myComSize, 16);
+        QCOMPARE(TBytes(reinterpret_cast<char*>(r->myCom), 16), good);
         // And the receiver is ready for the next one.
-        r.ProcessChunk(good);
+        r->ProcessChunk(good);
         QCOMPARE(h.calls, (std::vector<int>{1, 1}));
     }
 
@@ -296,17 +277,15 @@ private slots:
     // frame, and a frame whose start is gone is dropped like an over-long one.
     void bytesAfterTheEndNeverPassForTheFrame()
     {
-        Host h;
-        TFrameReceiver r(h);
         const TBytes good = BuildAnswerFrame(cmd_TestConnect, 0, 1, 0);
-        r.ProcessChunk(good);
+        r->ProcessChunk(good);
 
         std::string body;
         for (int i = 0; i < 1100; ++i)
             body.push_back(char(0x20 + i % 90));
         const TBytes longFrame = "\x1B" + body + "\r\n";
         const std::string after(10, '\x7E');
-        r.ProcessChunk(longFrame + after);
+        r->ProcessChunk(longFrame + after);
         QCOMPARE(h.log.size(), size_t(2));
         // 1024 bytes are left in the ring; the last 10 of them came after the LF.
         QCOMPARE(h.log[1], LineFor(longFrame.substr(longFrame.size() - 1014), longFrame.size()));
@@ -315,15 +294,15 @@ private slots:
         // its own bytes are overwritten and must not be taken for it.
         const TBytes restart = BuildAnswerFrame(cmd_Restart, 0, 1, 0);
         const std::string flood(1020, '\x7E');
-        r.ProcessChunk(restart + flood);
+        r->ProcessChunk(restart + flood);
         QCOMPARE(h.log.size(), size_t(3));
         QCOMPARE(h.log[2], LineFor(restart.substr(12), 16));
         QCOMPARE(h.calls, std::vector<int>{1});
-        QCOMPARE(r.myComSize, 16);
-        QCOMPARE(TBytes(reinterpret_cast<char*>(r.myCom), 16), good);
+        QCOMPARE(r->myComSize, 16);
+        QCOMPARE(TBytes(reinterpret_cast<char*>(r->myCom), 16), good);
 
         // Up to a ring's worth in total the frame is intact and handled.
-        r.ProcessChunk(restart + std::string(1024 - 16, '\x7E'));
+        r->ProcessChunk(restart + std::string(1024 - 16, '\x7E'));
         QCOMPARE(h.log.back(), LineFor(restart, 16));
         QCOMPARE(h.calls, (std::vector<int>{1, 2}));
     }
@@ -331,8 +310,6 @@ private slots:
     // Exactly 1024 bytes still fits the ring.
     void frameOfRingSizeFits()
     {
-        Host h;
-        TFrameReceiver r(h);
         TBytes f(1024, 'x');
         f[0] = char(cBusStart);
         f[1] = char(cmd_putText);
@@ -341,45 +318,43 @@ private slots:
         f[1022] = char(cCR);
         f[1023] = char(cLF);
         SealFrame(f);
-        r.ProcessChunk(std::string(300, 'n'));
-        r.ProcessChunk(f);
+        r->ProcessChunk(std::string(300, 'n'));
+        r->ProcessChunk(f);
         QCOMPARE(h.calls, std::vector<int>{7});
-        QCOMPARE(r.myComSize, 1024);
+        QCOMPARE(r->myComSize, 1024);
     }
 
     // Counts folded back before they could overflow; bytes stay in place.
     void positionsNeverOverflow()
     {
-        Host h;
-        TFrameReceiver r(h);
-        r.RS232.pos = (1 << 30) - 5;
+        r->RS232.pos = (1 << 30) - 5;
         const TBytes a = BuildAnswerFrame(cmd_Restart, 0, 1, 0);
-        r.ProcessChunk(a);
+        r->ProcessChunk(a);
         QCOMPARE(h.calls, std::vector<int>{2});
         QCOMPARE(h.log, std::vector<std::string>{LineFor(a, 16)});
 
         // A frame that started long ago stays over-long across the fold.
-        r.RS232.pos = (1 << 30) - 5000;
-        r.ProcessChunk("\x1B" + std::string(6000, 'z') + "\r\n");
+        r->RS232.pos = (1 << 30) - 5000;
+        r->ProcessChunk("\x1B" + std::string(6000, 'z') + "\r\n");
         QCOMPARE(h.log.size(), size_t(2));
         QVERIFY(!h.log[1].ends_with("Wielkość: 16"));
         QCOMPARE(h.log[1].substr(0, 3), std::string("7A "));
         QCOMPARE(h.calls, std::vector<int>{2});
-        QVERIFY(r.RS232.pos >= 0);
+        QVERIFY(r->RS232.pos >= 0);
 
         // A frame completed before the fold keeps its length when the rest of
         // its chunk carries the count across: close to the fold it is
         // handled, further back its bytes are overwritten and it is dropped.
-        r.RS232.pos = (1 << 30) - 100;
-        r.ProcessChunk(a + std::string(200, 'z'));
+        r->RS232.pos = (1 << 30) - 100;
+        r->ProcessChunk(a + std::string(200, 'z'));
         QCOMPARE(h.log.size(), size_t(3));
         QCOMPARE(h.log[2], LineFor(a, 16));
         QCOMPARE(h.calls, (std::vector<int>{2, 2}));
-        r.RS232.pos = (1 << 30) - 5000;
-        r.ProcessChunk(a + std::string(5000, 'z'));
+        r->RS232.pos = (1 << 30) - 5000;
+        r->ProcessChunk(a + std::string(5000, 'z'));
         QCOMPARE(h.log.size(), size_t(4));
         QCOMPARE(h.log[3], LineFor("", 16));
-        QCOMPARE(r.myComSize, 16);
+        QCOMPARE(r->myComSize, 16);
         QCOMPARE(h.calls, (std::vector<int>{2, 2}));
     }
 

@@ -102,6 +102,15 @@ inline std::vector<std::string> EventThreadIds()
     return ids;
 }
 
+// Whether another component can open `path` now, i.e. nobody holds it.
+inline bool OpensElsewhere(const std::string& path)
+{
+    TComPort other(nullptr);
+    other.SetPort(path);
+    other.Open();
+    return other.Connected();
+}
+
 inline int EventThreadCount()
 {
     return int(EventThreadIds().size());

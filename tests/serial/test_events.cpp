@@ -2,7 +2,7 @@
 // every byte delivered once, Count never 0, Close and reopen from inside a
 // delivery (also inside an outer Close), errors in the handler, a line that
 // hangs up, and a round trip with the controller emulator.
-#include "PtyPeer.h"
+#include "tests/common/Pty.h"
 #include "TestSupport.h"
 #include "emulator/Emulator.h"
 #include "protocol/frame.h"
@@ -55,552 +55,463 @@ struct TReceiver {
 
 } // namespace
 
+// Each test has a fresh pseudo-terminal and a closed port set to its slave,
+// delivering to `rx`.
 class TestEvents : public QObject {
     Q_OBJECT
+    std::unique_ptr<TPty> peer;
+    std::unique_ptr<TComPort> port;
+    TReceiver rx;
+
 private slots:
-    void bytesArrivingWhileGuiIsBlockedAreDeliveredOnce();
-    void steadyStreamIsDeliveredOnceInOrder();
-    void bytesLeftUnreadAreDeliveredAgain();
-    void handlerThatReadsNothingDoesNotSpin();
-    void noDeliveryWithCountZero();
-    void eventsWithoutRxCharDeliverNothing();
-    void closeQueuedDeliveryRunsBeforeTheHandleCloses();
-    void closeInsideDelivery();
-    void closeAndOpenInsideDelivery();
-    void speedSwitchInsideDelivery();
-    void portChangeAndSetConnectedInsideDelivery();
-    void closeInsideDeliveryInsideOuterClose_data();
-    void closeInsideDeliveryInsideOuterClose();
-    void errorInHandlerStopsDeliveriesUntilReopen_data();
-    void errorInHandlerStopsDeliveriesUntilReopen();
-    void hangUpEndsTheThreadAndLeavesTheProcessIdle();
-    void destroyedInsideItsOwnDelivery();
-    void destroyedWithADeliveryQueuedCallsNoHandler();
-    void roundTripWithTheEmulator();
-};
-
-void TestEvents::bytesArrivingWhileGuiIsBlockedAreDeliveredOnce()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-
-    std::string sent;
-    const std::size_t sizes[] = {1, 17, 300, 2500, 4000, 64};
-    for (int round = 0; round < 6; ++round) {
-        // The GUI thread is held (no event loop) while the peer sends in bursts.
-        std::string burst = Pattern(sizes[round], round);
-        std::thread writer([&] {
-            for (std::size_t at = 0; at < burst.size(); at += 97)
-                peer.send(burst.substr(at, 97));
-        });
-        writer.join();
-        QVERIFY(WaitBlocked([&] { return port.DeliveryPending(); }, kWait));
-        sent += burst;
-        QTRY_COMPARE_WITH_TIMEOUT(rx.got.size(), sent.size(), kWait);
+    void init()
+    {
+        peer = std::make_unique<TPty>();
+        QVERIFY(peer->Ok());
+        port = std::make_unique<TComPort>(nullptr);
+        rx.attach(*port);
+        port->SetPort(peer->SlavePath());
     }
-    QCOMPARE(rx.got, sent); // nothing lost, doubled or changed
-    QVERIFY(rx.countsPositive());
-    QCOMPARE(rx.reads, rx.counts); // Count bytes were always there to read
-    QCOMPARE(port.InputCount(), 0);
-}
+    void cleanup()
+    {
+        port.reset(); // calls no handler (see destroyedWithADeliveryQueuedCallsNoHandler)
+        peer.reset();
+        rx = {};
+    }
 
-void TestEvents::steadyStreamIsDeliveredOnceInOrder()
-{
-    // Bytes keep coming while deliveries run: the event thread hands over and
-    // is woken again thousands of times (under ThreadSanitizer this also checks
-    // that every wake-up is ordered with the thread that posted it).
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
+    void bytesArrivingWhileGuiIsBlockedAreDeliveredOnce()
+    {
+        port->Open();
 
-    constexpr std::size_t kChunk = 37, kChunks = 4000;
-    const std::string data = Pattern(kChunk * kChunks, 9);
-    std::thread writer([&] {
-        for (std::size_t at = 0; at < data.size(); at += kChunk) {
-            peer.send(data.substr(at, kChunk));
-            std::this_thread::sleep_for(std::chrono::microseconds(250)); // paces the line
+        std::string sent;
+        const std::size_t sizes[] = {1, 17, 300, 2500, 4000, 64};
+        for (int round = 0; round < 6; ++round) {
+            // The GUI thread is held (no event loop) while the peer sends in bursts.
+            std::string burst = Pattern(sizes[round], round);
+            std::thread writer([&] {
+                for (std::size_t at = 0; at < burst.size(); at += 97)
+                    peer->Send(burst.substr(at, 97));
+            });
+            writer.join();
+            QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
+            sent += burst;
+            QTRY_COMPARE_WITH_TIMEOUT(rx.got.size(), sent.size(), kWait);
         }
-    });
-    // Served by a busy loop, so a wake-up often runs before its poster waits again.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (rx.got.size() < data.size() && std::chrono::steady_clock::now() < deadline)
+        QCOMPARE(rx.got, sent); // nothing lost, doubled or changed
+        QVERIFY(rx.countsPositive());
+        QCOMPARE(rx.reads, rx.counts); // Count bytes were always there to read
+        QCOMPARE(port->InputCount(), 0);
+    }
+
+    void steadyStreamIsDeliveredOnceInOrder()
+    {
+        // Bytes keep coming while deliveries run: the event thread hands over and
+        // is woken again thousands of times (under ThreadSanitizer this also checks
+        // that every wake-up is ordered with the thread that posted it).
+        port->Open();
+
+        constexpr std::size_t kChunk = 37, kChunks = 4000;
+        const std::string data = Pattern(kChunk * kChunks, 9);
+        std::thread writer([&] {
+            for (std::size_t at = 0; at < data.size(); at += kChunk) {
+                peer->Send(data.substr(at, kChunk));
+                std::this_thread::sleep_for(std::chrono::microseconds(250)); // paces the line
+            }
+        });
+        // Served by a busy loop, so a wake-up often runs before its poster waits again.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (rx.got.size() < data.size() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents();
+        writer.join();
+        QCOMPARE(rx.got.size(), data.size());
+        QVERIFY(rx.got == data);
+        QVERIFY(rx.countsPositive());
+        QCOMPARE(rx.reads, rx.counts);
+        QVERIFY(rx.counts.size() > 1);
+    }
+
+    void bytesLeftUnreadAreDeliveredAgain()
+    {
+        rx.maxRead = 7; // reads part of what it is offered
+        port->Open();
+        const std::string data = Pattern(100, 3);
+        QVERIFY(peer->Send(data));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got.size(), data.size(), kWait);
+        QCOMPARE(rx.got, data);
+        QVERIFY(rx.countsPositive());
+        QVERIFY(rx.counts.size() >= 15);
+    }
+
+    void handlerThatReadsNothingDoesNotSpin()
+    {
+        std::vector<std::int32_t> counts;
+        bool read = false;
+        std::string got;
+        port->OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
+            counts.push_back(count);
+            if (read) {
+                std::string s;
+                sender->ReadStr(s, count);
+                got += s;
+            }
+        };
+        port->Open();
+        QVERIFY(peer->Send("0123456789"));
+        QTRY_VERIFY_WITH_TIMEOUT(!counts.empty(), kWait);
+
+        // The bytes stay unread: no stream of deliveries, no busy threads.
+        const double cpu0 = ProcessCpuMs();
+        QTest::qWait(300);
+        const double cpu = ProcessCpuMs() - cpu0;
+        QVERIFY2(cpu < 50, qPrintable(QString("%1 ms CPU in 300 ms").arg(cpu)));
+        QVERIFY2(counts.size() <= 3, qPrintable(QString::number(counts.size())));
+        const std::size_t before = counts.size();
+
+        // New bytes bring a new delivery, with all that waits.
+        read = true;
+        QVERIFY(peer->Send("abcde"));
+        QTRY_VERIFY_WITH_TIMEOUT(counts.size() > before, kWait);
+        QCOMPARE(counts.back(), 15);
+        QCOMPARE(got, std::string("0123456789abcde"));
+
+        // Reading again, it is back to delivering each arrival.
+        QVERIFY(peer->Send("xyz"));
+        QTRY_COMPARE_WITH_TIMEOUT(got, std::string("0123456789abcdexyz"), kWait);
+    }
+
+    void noDeliveryWithCountZero()
+    {
+        port->Open();
+
+        QVERIFY(peer->Send("abc"));
+        QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
+        std::string s;
+        QCOMPARE(port->ReadStr(s, 10), 3); // taken before the delivery runs
+        QTRY_VERIFY_WITH_TIMEOUT(!port->DeliveryPending(), kWait);
         QCoreApplication::processEvents();
-    writer.join();
-    QCOMPARE(rx.got.size(), data.size());
-    QVERIFY(rx.got == data);
-    QVERIFY(rx.countsPositive());
-    QCOMPARE(rx.reads, rx.counts);
-    QVERIFY(rx.counts.size() > 1);
-}
+        QVERIFY(rx.counts.empty()); // it found nothing and called nobody
 
-void TestEvents::bytesLeftUnreadAreDeliveredAgain()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.maxRead = 7; // reads part of what it is offered
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-    const std::string data = Pattern(100, 3);
-    QVERIFY(peer.send(data));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got.size(), data.size(), kWait);
-    QCOMPARE(rx.got, data);
-    QVERIFY(rx.countsPositive());
-    QVERIFY(rx.counts.size() >= 15);
-}
+        QVERIFY(peer->Send("de"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("de"), kWait);
+        QCOMPARE(rx.counts, std::vector<std::int32_t>{2});
+    }
 
-void TestEvents::handlerThatReadsNothingDoesNotSpin()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    std::vector<std::int32_t> counts;
-    bool read = false;
-    std::string got;
-    port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
-        counts.push_back(count);
-        if (read) {
+    void eventsWithoutRxCharDeliverNothing()
+    {
+        port->SetEvents({evTxEmpty});
+        port->Open();
+        QVERIFY(port->ThreadCreated());
+        QVERIFY(peer->Send("1234"));
+        QVERIFY(WaitBlocked([&] { return port->InputCount() == 4; }, kWait));
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        QVERIFY(rx.counts.empty());
+        QVERIFY(port->EventThreadActive());
+        port->Close();
+        QCOMPARE(EventThreadCount(), 0);
+    }
+
+    void closeQueuedDeliveryRunsBeforeTheHandleCloses()
+    {
+        bool openDuringDelivery = false;
+        rx.after = [&](TCustomComPort* p) { openDuringDelivery = p->Connected(); };
+        port->Open();
+
+        QVERIFY(peer->Send("queued"));
+        QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
+        {
+            TWatchdog wd(kWatchdog, "Close with a delivery queued");
+            port->Close();
+        }
+        QCOMPARE(rx.got, std::string("queued"));
+        QVERIFY(openDuringDelivery);
+        QVERIFY(!port->Connected());
+        QVERIFY(!port->ThreadCreated());
+        QVERIFY(!port->DeliveryPending());
+        QCOMPARE(EventThreadCount(), 0);
+    }
+
+    void closeInsideDelivery()
+    {
+        bool closeNow = true, closedInside = false;
+        rx.after = [&](TCustomComPort* p) {
+            if (!closeNow)
+                return;
+            p->Close();
+            closedInside = !p->Connected() && !p->ThreadCreated();
+        };
+        port->Open();
+        {
+            TWatchdog wd(kWatchdog, "Close inside a delivery");
+            QVERIFY(peer->Send("bye"));
+            QTRY_VERIFY_WITH_TIMEOUT(closedInside, kWait);
+            QVERIFY(!port->Connected());
+            QVERIFY(!port->DeliveryPending());
+            QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 0, kWait); // the old thread ended by itself
+            port->Close();                                            // closed: nothing
+        }
+        QCOMPARE(rx.got, std::string("bye"));
+
+        // Opened again, deliveries resume on a new thread.
+        closeNow = false;
+        port->Open();
+        QVERIFY(port->EventThreadActive());
+        QVERIFY(peer->Send("again"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("byeagain"), kWait);
+        QCOMPARE(EventThreadCount(), 1);
+    }
+
+    void closeAndOpenInsideDelivery()
+    {
+        int reopened = 0;
+        rx.after = [&](TCustomComPort* p) {
+            p->Close();
+            if (p->Connected())
+                return;
+            p->Open();
+            if (p->Connected() && p->ThreadCreated())
+                ++reopened;
+        };
+        port->Open();
+
+        TWatchdog wd(kWatchdog, "Close and Open inside deliveries");
+        std::string sent;
+        for (int i = 0; i < 25; ++i) {
+            const std::string piece = "frame" + std::to_string(i) + ";";
+            QVERIFY(peer->Send(piece));
+            sent += piece;
+            QTRY_COMPARE_WITH_TIMEOUT(rx.got, sent, kWait); // each reopen delivers the next bytes
+        }
+        QVERIFY(reopened >= 1);
+        QCOMPARE(std::size_t(reopened), rx.counts.size());
+        QVERIFY(port->Connected());
+        QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 1, kWait); // retired threads are gone
+        port->Close();
+        QCOMPARE(EventThreadCount(), 0);
+    }
+
+    void speedSwitchInsideDelivery()
+    {
+        rx.after = [&](TCustomComPort* p) {
+            if (rx.got != "switch")
+                return;
+            // As an answer handler switches speed: close, new speed, open.
+            p->Close();
+            p->SetBaudRate(br115200);
+            p->Open();
+        };
+        port->Open();
+        TWatchdog wd(kWatchdog, "speed switch inside a delivery");
+        QVERIFY(peer->Send("switch"));
+        QTRY_COMPARE_WITH_TIMEOUT(port->BaudRate(), br115200, kWait);
+        TPty::TLine l;
+        QVERIFY(peer->Line(l));
+        QCOMPARE(l.ospeed, 115200u);
+        QVERIFY(port->Connected());
+        QVERIFY(peer->Send("fast"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("switchfast"), kWait);
+        QCOMPARE(port->WriteStr("ok"), 2);
+        QCOMPARE(peer->Receive(2, 2000), std::string("ok"));
+    }
+
+    void portChangeAndSetConnectedInsideDelivery()
+    {
+        TPty b;
+        QVERIFY(b.Ok());
+        rx.after = [&](TCustomComPort* p) {
+            if (rx.got == "to-b")
+                p->SetPort(b.SlavePath());
+            else if (rx.got == "to-b|off")
+                p->SetConnected(false);
+        };
+        port->Open();
+        TWatchdog wd(kWatchdog, "Port and Connected set inside deliveries");
+        QVERIFY(peer->Send("to-b"));
+        QTRY_COMPARE_WITH_TIMEOUT(port->Port(), b.SlavePath(), kWait);
+        QVERIFY(port->Connected());
+        QVERIFY(b.Send("|off"));
+        QTRY_VERIFY_WITH_TIMEOUT(!port->Connected(), kWait);
+        QCOMPARE(rx.got, std::string("to-b|off"));
+        QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 0, kWait);
+    }
+
+    void closeInsideDeliveryInsideOuterClose_data()
+    {
+        QTest::addColumn<bool>("reopenInside");
+        QTest::newRow("inner Close") << false;
+        QTest::newRow("inner Close and Open") << true;
+    }
+
+    void closeInsideDeliveryInsideOuterClose()
+    {
+        QFETCH(bool, reopenInside);
+        bool active = true, innerClosed = false, innerReopened = false;
+        rx.after = [&](TCustomComPort* p) {
+            if (!active)
+                return;
+            p->Close();
+            innerClosed = !p->Connected();
+            if (reopenInside) {
+                p->Open();
+                innerReopened = p->Connected() && p->ThreadCreated();
+            }
+        };
+        port->Open();
+
+        QVERIFY(peer->Send("x"));
+        QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
+        {
+            TWatchdog wd(kWatchdog, "Close inside a delivery inside Close");
+            port->Close(); // runs the queued delivery, which closes (and reopens)
+        }
+        QCOMPARE(rx.got, std::string("x"));
+        QVERIFY(innerClosed);
+        QCOMPARE(innerReopened, reopenInside);
+        // As after any Close: closed, no thread, nothing pending.
+        QVERIFY(!port->Connected());
+        QVERIFY(!port->ThreadCreated());
+        QVERIFY(!port->DeliveryPending());
+        QCOMPARE(EventThreadCount(), 0);
+
+        active = false;
+        port->Open();
+        QVERIFY(peer->Send("y"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("xy"), kWait);
+    }
+
+    void errorInHandlerStopsDeliveriesUntilReopen_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("std::runtime_error") << 0;
+        QTest::newRow("EComPort") << 1;
+        QTest::newRow("not an exception class") << 2;
+    }
+
+    void errorInHandlerStopsDeliveriesUntilReopen()
+    {
+        QFETCH(int, kind);
+        bool fail = true;
+        rx.after = [&](TCustomComPort*) {
+            if (!fail)
+                return;
+            if (kind == 0)
+                throw std::runtime_error("handler failed");
+            if (kind == 1)
+                throw EComPort(CError_ReadFailed, EIO, "test");
+            throw 42;
+        };
+        port->Open();
+
+        QVERIFY(peer->Send("a"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.counts.size(), std::size_t(1), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!port->EventThreadActive(), kWait);
+        QCOMPARE(EventThreadCount(), 0);
+        QVERIFY(port->Connected()); // the port stays open
+        fail = false;
+
+        QVERIFY(peer->Send("bcd"));
+        QVERIFY(WaitBlocked([&] { return port->InputCount() == 3; }, kWait));
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        QCOMPARE(rx.counts.size(), std::size_t(1)); // nobody delivers any more
+        QCOMPARE(port->WriteStr("w"), 1);            // but the port works
+        QCOMPARE(peer->Receive(1, 2000), std::string("w"));
+
+        port->Close(); // finds the thread ended; unread bytes are discarded
+        QVERIFY(!port->Connected());
+        port->Open();
+        QVERIFY(peer->Send("e"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("ae"), kWait);
+    }
+
+    void hangUpEndsTheThreadAndLeavesTheProcessIdle()
+    {
+        port->Open();
+        QVERIFY(peer->Send("hi"));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("hi"), kWait);
+
+        peer->Unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!port->EventThreadActive(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 0, kWait);
+        const double cpu0 = ProcessCpuMs();
+        QTest::qWait(300);
+        const double cpu = ProcessCpuMs() - cpu0;
+        QVERIFY2(cpu < 50, qPrintable(QString("%1 ms CPU in 300 ms").arg(cpu)));
+        QCOMPARE(rx.got, std::string("hi"));
+
+        QVERIFY(port->Connected()); // until closed
+        const auto e = Raised([&] { port->WriteStr("lost"); });
+        QVERIFY(e.has_value());
+        QCOMPARE(e->Code, CError_WriteFailed);
+        QCOMPARE(e->WinCode, EIO);
+        port->Close(); // the line is gone, but the port can still be closed
+        QVERIFY(!port->Connected());
+        QVERIFY(!port->ThreadCreated());
+    }
+
+    void destroyedInsideItsOwnDelivery()
+    {
+        auto* port = new TComPort(nullptr);
+        bool destroyed = false;
+        port->OnRxChar = [&destroyed](TCustomComPort* sender, std::int32_t count) {
+            bool* flag = &destroyed; // this closure goes with the port
             std::string s;
             sender->ReadStr(s, count);
-            got += s;
+            delete sender;
+            *flag = true;
+        };
+        port->SetPort(peer->SlavePath());
+        port->Open();
+        TWatchdog wd(kWatchdog, "port destroyed inside its delivery");
+        QVERIFY(peer->Send("z"));
+        QTRY_VERIFY_WITH_TIMEOUT(destroyed, kWait);
+        QCOMPARE(EventThreadCount(), 0);
+        QVERIFY(OpensElsewhere(peer->SlavePath()));
+    }
+
+    void destroyedWithADeliveryQueuedCallsNoHandler()
+    {
+        auto* port = new TComPort(nullptr);
+        int calls = 0;
+        port->OnRxChar = [&calls](TCustomComPort*, std::int32_t) { ++calls; };
+        port->SetPort(peer->SlavePath());
+        port->Open();
+        QVERIFY(peer->Send("late"));
+        QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
+        {
+            TWatchdog wd(kWatchdog, "port destroyed with a delivery queued");
+            delete port;
         }
-    };
-    port.SetPort(peer.slavePath());
-    port.Open();
-    QVERIFY(peer.send("0123456789"));
-    QTRY_VERIFY_WITH_TIMEOUT(!counts.empty(), kWait);
-
-    // The bytes stay unread: no stream of deliveries, no busy threads.
-    const double cpu0 = ProcessCpuMs();
-    QTest::qWait(300);
-    const double cpu = ProcessCpuMs() - cpu0;
-    QVERIFY2(cpu < 50, qPrintable(QString("%1 ms CPU in 300 ms").arg(cpu)));
-    QVERIFY2(counts.size() <= 3, qPrintable(QString::number(counts.size())));
-    const std::size_t before = counts.size();
-
-    // New bytes bring a new delivery, with all that waits.
-    read = true;
-    QVERIFY(peer.send("abcde"));
-    QTRY_VERIFY_WITH_TIMEOUT(counts.size() > before, kWait);
-    QCOMPARE(counts.back(), 15);
-    QCOMPARE(got, std::string("0123456789abcde"));
-
-    // Reading again, it is back to delivering each arrival.
-    QVERIFY(peer.send("xyz"));
-    QTRY_COMPARE_WITH_TIMEOUT(got, std::string("0123456789abcdexyz"), kWait);
-}
-
-void TestEvents::noDeliveryWithCountZero()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-
-    QVERIFY(peer.send("abc"));
-    QVERIFY(WaitBlocked([&] { return port.DeliveryPending(); }, kWait));
-    std::string s;
-    QCOMPARE(port.ReadStr(s, 10), 3); // taken before the delivery runs
-    QTRY_VERIFY_WITH_TIMEOUT(!port.DeliveryPending(), kWait);
-    QCoreApplication::processEvents();
-    QVERIFY(rx.counts.empty()); // it found nothing and called nobody
-
-    QVERIFY(peer.send("de"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("de"), kWait);
-    QCOMPARE(rx.counts, std::vector<std::int32_t>{2});
-}
-
-void TestEvents::eventsWithoutRxCharDeliverNothing()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.attach(port);
-    port.SetEvents({evTxEmpty});
-    port.SetPort(peer.slavePath());
-    port.Open();
-    QVERIFY(port.ThreadCreated());
-    QVERIFY(peer.send("1234"));
-    QVERIFY(WaitBlocked([&] { return port.InputCount() == 4; }, kWait));
-    for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
-    QVERIFY(rx.counts.empty());
-    QVERIFY(port.EventThreadActive());
-    port.Close();
-    QCOMPARE(EventThreadCount(), 0);
-}
+        QCOMPARE(calls, 0);
+        QCOMPARE(EventThreadCount(), 0);
+    }
 
-void TestEvents::closeQueuedDeliveryRunsBeforeTheHandleCloses()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    bool openDuringDelivery = false;
-    rx.after = [&](TCustomComPort* p) { openDuringDelivery = p->Connected(); };
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-
-    QVERIFY(peer.send("queued"));
-    QVERIFY(WaitBlocked([&] { return port.DeliveryPending(); }, kWait));
+    void roundTripWithTheEmulator()
     {
-        TWatchdog wd(kWatchdog, "Close with a delivery queued");
-        port.Close();
+        TEmulator em;
+        std::string error;
+        QVERIFY2(em.Start(&error), error.c_str());
+        port->SetPort(em.SlavePath());
+        port->Open();
+        QCOMPARE(em.ToolSpeed(), 9600);
+
+        TBytes frame = BuildCommandFrame(cmd_TestConnect);
+        SealFrame(frame);
+        QCOMPARE(port->WriteStr(frame), std::int32_t(frame.size()));
+        QVERIFY(em.WaitForFrames(1, kWait));
+        QCOMPARE(em.Frames().at(0), frame);
+        QTRY_COMPARE_WITH_TIMEOUT(rx.got.size(), cAnswerSize, kWait);
+        QVERIFY(VerifyFrame(rx.got));
+        QCOMPARE(std::uint8_t(rx.got[0]), cBusStart);
+        QCOMPARE(std::uint8_t(rx.got[1]), cmd_TestConnect);
+        QCOMPARE(rx.got.substr(14), std::string("\r\n"));
+
+        port->SetBaudRate(br115200); // the controller's side sees the new speed at once
+        QCOMPARE(em.ToolSpeed(), 115200);
+        QVERIFY(port->Connected());
     }
-    QCOMPARE(rx.got, std::string("queued"));
-    QVERIFY(openDuringDelivery);
-    QVERIFY(!port.Connected());
-    QVERIFY(!port.ThreadCreated());
-    QVERIFY(!port.DeliveryPending());
-    QCOMPARE(EventThreadCount(), 0);
-}
-
-void TestEvents::closeInsideDelivery()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    bool closeNow = true, closedInside = false;
-    rx.after = [&](TCustomComPort* p) {
-        if (!closeNow)
-            return;
-        p->Close();
-        closedInside = !p->Connected() && !p->ThreadCreated();
-    };
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-    {
-        TWatchdog wd(kWatchdog, "Close inside a delivery");
-        QVERIFY(peer.send("bye"));
-        QTRY_VERIFY_WITH_TIMEOUT(closedInside, kWait);
-        QVERIFY(!port.Connected());
-        QVERIFY(!port.DeliveryPending());
-        QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 0, kWait); // the old thread ended by itself
-        port.Close();                                            // closed: nothing
-    }
-    QCOMPARE(rx.got, std::string("bye"));
-
-    // Opened again, deliveries resume on a new thread.
-    closeNow = false;
-    port.Open();
-    QVERIFY(port.EventThreadActive());
-    QVERIFY(peer.send("again"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("byeagain"), kWait);
-    QCOMPARE(EventThreadCount(), 1);
-}
-
-void TestEvents::closeAndOpenInsideDelivery()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    int reopened = 0;
-    rx.after = [&](TCustomComPort* p) {
-        p->Close();
-        if (p->Connected())
-            return;
-        p->Open();
-        if (p->Connected() && p->ThreadCreated())
-            ++reopened;
-    };
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-
-    TWatchdog wd(kWatchdog, "Close and Open inside deliveries");
-    std::string sent;
-    for (int i = 0; i < 25; ++i) {
-        const std::string piece = "frame" + std::to_string(i) + ";";
-        QVERIFY(peer.send(piece));
-        sent += piece;
-        QTRY_COMPARE_WITH_TIMEOUT(rx.got, sent, kWait); // each reopen delivers the next bytes
-    }
-    QVERIFY(reopened >= 1);
-    QCOMPARE(std::size_t(reopened), rx.counts.size());
-    QVERIFY(port.Connected());
-    QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 1, kWait); // retired threads are gone
-    port.Close();
-    QCOMPARE(EventThreadCount(), 0);
-}
-
-void TestEvents::speedSwitchInsideDelivery()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.after = [&](TCustomComPort* p) {
-        if (rx.got != "switch")
-            return;
-        // As an answer handler switches speed: close, new speed, open.
-        p->Close();
-        p->SetBaudRate(br115200);
-        p->Open();
-    };
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-    TWatchdog wd(kWatchdog, "speed switch inside a delivery");
-    QVERIFY(peer.send("switch"));
-    QTRY_COMPARE_WITH_TIMEOUT(port.BaudRate(), br115200, kWait);
-    TPtyPeer::TLine l;
-    QVERIFY(peer.line(l));
-    QCOMPARE(l.ospeed, 115200u);
-    QVERIFY(port.Connected());
-    QVERIFY(peer.send("fast"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("switchfast"), kWait);
-    QCOMPARE(port.WriteStr("ok"), 2);
-    QCOMPARE(peer.receive(2, 2000), std::string("ok"));
-}
-
-void TestEvents::portChangeAndSetConnectedInsideDelivery()
-{
-    TPtyPeer a, b;
-    QVERIFY(a.ok() && b.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.after = [&](TCustomComPort* p) {
-        if (rx.got == "to-b")
-            p->SetPort(b.slavePath());
-        else if (rx.got == "to-b|off")
-            p->SetConnected(false);
-    };
-    rx.attach(port);
-    port.SetPort(a.slavePath());
-    port.Open();
-    TWatchdog wd(kWatchdog, "Port and Connected set inside deliveries");
-    QVERIFY(a.send("to-b"));
-    QTRY_COMPARE_WITH_TIMEOUT(port.Port(), b.slavePath(), kWait);
-    QVERIFY(port.Connected());
-    QVERIFY(b.send("|off"));
-    QTRY_VERIFY_WITH_TIMEOUT(!port.Connected(), kWait);
-    QCOMPARE(rx.got, std::string("to-b|off"));
-    QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 0, kWait);
-}
-
-void TestEvents::closeInsideDeliveryInsideOuterClose_data()
-{
-    QTest::addColumn<bool>("reopenInside");
-    QTest::newRow("inner Close") << false;
-    QTest::newRow("inner Close and Open") << true;
-}
-
-void TestEvents::closeInsideDeliveryInsideOuterClose()
-{
-    QFETCH(bool, reopenInside);
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    bool active = true, innerClosed = false, innerReopened = false;
-    rx.after = [&](TCustomComPort* p) {
-        if (!active)
-            return;
-        p->Close();
-        innerClosed = !p->Connected();
-        if (reopenInside) {
-            p->Open();
-            innerReopened = p->Connected() && p->ThreadCreated();
-        }
-    };
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-
-    QVERIFY(peer.send("x"));
-    QVERIFY(WaitBlocked([&] { return port.DeliveryPending(); }, kWait));
-    {
-        TWatchdog wd(kWatchdog, "Close inside a delivery inside Close");
-        port.Close(); // runs the queued delivery, which closes (and reopens)
-    }
-    QCOMPARE(rx.got, std::string("x"));
-    QVERIFY(innerClosed);
-    QCOMPARE(innerReopened, reopenInside);
-    // As after any Close: closed, no thread, nothing pending.
-    QVERIFY(!port.Connected());
-    QVERIFY(!port.ThreadCreated());
-    QVERIFY(!port.DeliveryPending());
-    QCOMPARE(EventThreadCount(), 0);
-
-    active = false;
-    port.Open();
-    QVERIFY(peer.send("y"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("xy"), kWait);
-}
-
-void TestEvents::errorInHandlerStopsDeliveriesUntilReopen_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::newRow("std::runtime_error") << 0;
-    QTest::newRow("EComPort") << 1;
-    QTest::newRow("not an exception class") << 2;
-}
-
-void TestEvents::errorInHandlerStopsDeliveriesUntilReopen()
-{
-    QFETCH(int, kind);
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    bool fail = true;
-    rx.after = [&](TCustomComPort*) {
-        if (!fail)
-            return;
-        if (kind == 0)
-            throw std::runtime_error("handler failed");
-        if (kind == 1)
-            throw EComPort(CError_ReadFailed, EIO, "test");
-        throw 42;
-    };
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-
-    QVERIFY(peer.send("a"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.counts.size(), std::size_t(1), kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!port.EventThreadActive(), kWait);
-    QCOMPARE(EventThreadCount(), 0);
-    QVERIFY(port.Connected()); // the port stays open
-    fail = false;
-
-    QVERIFY(peer.send("bcd"));
-    QVERIFY(WaitBlocked([&] { return port.InputCount() == 3; }, kWait));
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents();
-    QCOMPARE(rx.counts.size(), std::size_t(1)); // nobody delivers any more
-    QCOMPARE(port.WriteStr("w"), 1);            // but the port works
-    QCOMPARE(peer.receive(1, 2000), std::string("w"));
-
-    port.Close(); // finds the thread ended; unread bytes are discarded
-    QVERIFY(!port.Connected());
-    port.Open();
-    QVERIFY(peer.send("e"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("ae"), kWait);
-}
-
-void TestEvents::hangUpEndsTheThreadAndLeavesTheProcessIdle()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.attach(port);
-    port.SetPort(peer.slavePath());
-    port.Open();
-    QVERIFY(peer.send("hi"));
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("hi"), kWait);
-
-    peer.unplug();
-    QTRY_VERIFY_WITH_TIMEOUT(!port.EventThreadActive(), kWait);
-    QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 0, kWait);
-    const double cpu0 = ProcessCpuMs();
-    QTest::qWait(300);
-    const double cpu = ProcessCpuMs() - cpu0;
-    QVERIFY2(cpu < 50, qPrintable(QString("%1 ms CPU in 300 ms").arg(cpu)));
-    QCOMPARE(rx.got, std::string("hi"));
-
-    QVERIFY(port.Connected()); // until closed
-    const auto e = Raised([&] { port.WriteStr("lost"); });
-    QVERIFY(e.has_value());
-    QCOMPARE(e->Code, CError_WriteFailed);
-    QCOMPARE(e->WinCode, EIO);
-    port.Close(); // the line is gone, but the port can still be closed
-    QVERIFY(!port.Connected());
-    QVERIFY(!port.ThreadCreated());
-}
-
-void TestEvents::destroyedInsideItsOwnDelivery()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    auto* port = new TComPort(nullptr);
-    bool destroyed = false;
-    port->OnRxChar = [&destroyed](TCustomComPort* sender, std::int32_t count) {
-        bool* flag = &destroyed; // this closure goes with the port
-        std::string s;
-        sender->ReadStr(s, count);
-        delete sender;
-        *flag = true;
-    };
-    port->SetPort(peer.slavePath());
-    port->Open();
-    TWatchdog wd(kWatchdog, "port destroyed inside its delivery");
-    QVERIFY(peer.send("z"));
-    QTRY_VERIFY_WITH_TIMEOUT(destroyed, kWait);
-    QCOMPARE(EventThreadCount(), 0);
-    TComPort again(nullptr);
-    again.SetPort(peer.slavePath());
-    again.Open();
-    QVERIFY(again.Connected());
-}
-
-void TestEvents::destroyedWithADeliveryQueuedCallsNoHandler()
-{
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    auto* port = new TComPort(nullptr);
-    int calls = 0;
-    port->OnRxChar = [&calls](TCustomComPort*, std::int32_t) { ++calls; };
-    port->SetPort(peer.slavePath());
-    port->Open();
-    QVERIFY(peer.send("late"));
-    QVERIFY(WaitBlocked([&] { return port->DeliveryPending(); }, kWait));
-    {
-        TWatchdog wd(kWatchdog, "port destroyed with a delivery queued");
-        delete port;
-    }
-    QCoreApplication::processEvents();
-    QCOMPARE(calls, 0);
-    QCOMPARE(EventThreadCount(), 0);
-}
-
-void TestEvents::roundTripWithTheEmulator()
-{
-    TEmulator em;
-    std::string error;
-    QVERIFY2(em.Start(&error), error.c_str());
-    TComPort port(nullptr);
-    TReceiver rx;
-    rx.attach(port);
-    port.SetPort(em.SlavePath());
-    port.Open();
-    QCOMPARE(em.ToolSpeed(), 9600);
-
-    TBytes frame = BuildCommandFrame(cmd_TestConnect);
-    SealFrame(frame);
-    QCOMPARE(port.WriteStr(frame), std::int32_t(frame.size()));
-    QVERIFY(em.WaitForFrames(1, kWait));
-    QCOMPARE(em.Frames().at(0), frame);
-    QTRY_COMPARE_WITH_TIMEOUT(rx.got.size(), cAnswerSize, kWait);
-    QVERIFY(VerifyFrame(rx.got));
-    QCOMPARE(std::uint8_t(rx.got[0]), cBusStart);
-    QCOMPARE(std::uint8_t(rx.got[1]), cmd_TestConnect);
-    QCOMPARE(rx.got.substr(14), std::string("\r\n"));
-
-    port.SetBaudRate(br115200); // the controller's side sees the new speed at once
-    QCOMPARE(em.ToolSpeed(), 115200);
-    QVERIFY(port.Connected());
-}
+};
 
 QTEST_GUILESS_MAIN(TestEvents)
 #include "test_events.moc"

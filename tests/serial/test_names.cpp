@@ -8,127 +8,6 @@
 #include <fstream>
 #include <unistd.h>
 
-class TestNames : public QObject {
-    Q_OBJECT
-private slots:
-    void errorTextsOfAllCodes();
-    void errorMessagesWithAndWithoutSystemError();
-    void speedNames();
-    void eventMaskBits();
-    void portNamesToDevices();
-    void portListIsFilteredAndSortedWithoutCase();
-    void unreadablePortListIsARegistryError();
-    void portListOfThisMachine();
-};
-
-void TestNames::errorTextsOfAllCodes()
-{
-    const char* const texts[] = {
-        "Unable to open com port",
-        "WriteFile function failed",
-        "ReadFile function failed",
-        "Invalid Async parameter",
-        "PurgeComm function failed",
-        "Unable to get async status",
-        "SetCommState function failed",
-        "SetCommTimeouts failed",
-        "SetupComm function failed",
-        "ClearCommError function failed",
-        "GetCommModemStatus function failed",
-        "EscapeCommFunction function failed",
-        "TransmitCommChar function failed",
-        "Cannot set property while connected",
-        "EnumPorts function failed",
-        "Failed to store settings",
-        "Failed to load settings",
-        "Link (un)registration failed",
-        "Cannot change led state if ComPort is selected",
-        "Cannot wait for event if event thread is created",
-        "WaitForEvent method failed",
-        "A component is linked to OnRxBuf event",
-        "Registry error",
-    };
-    for (int code = 1; code <= 23; ++code)
-        QCOMPARE(ComErrorMessage(code), std::string(texts[code - 1]));
-    QCOMPARE(CError_OpenFailed, 1);
-    QCOMPARE(CError_ConnChangeProp, 14);
-    QCOMPARE(CError_RegError, 23);
-    QCOMPARE(ComErrorMessage(24), std::string("Unknown Error #24"));
-    QCOMPARE(ComErrorMessage(0), std::string("Unknown Error #0"));
-    QCOMPARE(ComErrorMessage(-7), std::string("Unknown Error #-7"));
-}
-
-void TestNames::errorMessagesWithAndWithoutSystemError()
-{
-    const EComPort open(CError_OpenFailed, ENOENT, "COM1");
-    QCOMPARE(std::string(open.what()), std::string("COM Port Error: Unable to open com port on COM1"));
-    QCOMPARE(open.Code, 1);
-    QCOMPARE(open.WinCode, ENOENT);
-    const EComPort prop(CError_ConnChangeProp);
-    QCOMPARE(std::string(prop.what()), std::string("COM Port Error: Cannot set property while connected"));
-    QCOMPARE(prop.WinCode, -1);
-    const EComPort odd(99, 5, "x");
-    QCOMPARE(std::string(odd.what()), std::string("COM Port Error: Unknown Error #99 on x"));
-}
-
-void TestNames::speedNames()
-{
-    const char* const names[16] = {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600",
-                                   "14400", "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
-    const std::int32_t rates[16] = {0, 110, 300, 600, 1200, 2400, 4800, 9600,
-                                    14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-    for (int i = 0; i < 16; ++i) {
-        QCOMPARE(std::string(BaudRateStrings[i]), std::string(names[i]));
-        QCOMPARE(BaudRateToStr(TBaudRate(i)), std::string(names[i]));
-        QCOMPARE(StrToBaudRate(names[i]), TBaudRate(i));
-        if (i > 0)
-            QCOMPARE(BaudRateToInt(TBaudRate(i), 777), rates[i]);
-    }
-    QCOMPARE(BaudRateToInt(brCustom, 31250), 31250);
-    QCOMPARE(StrToBaudRate("custom"), brCustom);
-    QCOMPARE(StrToBaudRate("CUSTOM"), brCustom);
-    QCOMPARE(StrToBaudRate("115200"), br115200);
-    QCOMPARE(StrToBaudRate("1200"), br1200);
-    QCOMPARE(StrToBaudRate("9601"), br9600);
-    QCOMPARE(StrToBaudRate("115200 "), br9600);
-    QCOMPARE(StrToBaudRate(""), br9600);
-    QCOMPARE(StrToBaudRate("fast"), br9600);
-    QCOMPARE(StrToBaudRate(std::string("110\0", 4)), br9600);
-}
-
-void TestNames::eventMaskBits()
-{
-    const std::pair<TComEvent, std::uint32_t> bits[] = {
-        {evRxChar, 0x0001}, {evRxFlag, 0x0002}, {evTxEmpty, 0x0004}, {evCTS, 0x0008},
-        {evDSR, 0x0010},    {evRLSD, 0x0020},   {evBreak, 0x0040},   {evError, 0x0080},
-        {evRing, 0x0100},   {evRx80Full, 0x0400},
-    };
-    for (const auto& [event, bit] : bits) {
-        QCOMPARE(EventsToInt({event}), bit);
-        QCOMPARE(IntToEvents(bit), TComEvents{event});
-    }
-    QCOMPARE(EventsToInt({}), 0u);
-    QCOMPARE(EventsToInt(TComEvents::All()), 0x05FFu);
-    QCOMPARE(EventsToInt({evRxChar, evRing, evError}), 0x0181u);
-    QCOMPARE(IntToEvents(0x0181), (TComEvents{evRxChar, evRing, evError}));
-    QCOMPARE(IntToEvents(0x05FF), TComEvents::All());
-    QCOMPARE(IntToEvents(0x0200 | 0xF800), TComEvents{}); // bits no event stands for
-}
-
-void TestNames::portNamesToDevices()
-{
-    QCOMPARE(PortNameToDevice("COM1"), std::string("/dev/ttyS0"));
-    QCOMPARE(PortNameToDevice("COM10"), std::string("/dev/ttyS9"));
-    QCOMPARE(PortNameToDevice("com3"), std::string("/dev/ttyS2"));
-    QCOMPARE(PortNameToDevice("/dev/ttyUSB0"), std::string("/dev/ttyUSB0"));
-    QCOMPARE(PortNameToDevice("/tmp/port"), std::string("/tmp/port"));
-    QCOMPARE(PortNameToDevice("ttyUSB1"), std::string("/dev/ttyUSB1"));
-    QCOMPARE(PortNameToDevice("COM0"), std::string("/dev/COM0"));
-    QCOMPARE(PortNameToDevice("COM"), std::string("/dev/COM"));
-    QCOMPARE(PortNameToDevice("COM1x"), std::string("/dev/COM1x"));
-    QCOMPARE(PortNameToDevice("COM99999999999999999999"), std::string("/dev/COM99999999999999999999"));
-}
-
 namespace {
 
 void MakeEntry(const QString& root, const QString& name, bool device, const char* type = nullptr)
@@ -144,59 +23,171 @@ void MakeEntry(const QString& root, const QString& name, bool device, const char
 
 } // namespace
 
-void TestNames::portListIsFilteredAndSortedWithoutCase()
-{
-    QTemporaryDir tmp;
-    const QString root = tmp.path() + "/class/tty";
-    QVERIFY(QDir().mkpath(root));
-    MakeEntry(root, "ttyS0", true, "4");
-    MakeEntry(root, "ttyS1", true, "0"); // serial8250 slot without a UART
-    MakeEntry(root, "ttyS2", true, "4");
-    MakeEntry(root, "ttyS10", true, "4");
-    MakeEntry(root, "ttyUSB0", true);   // USB adapters have no type
-    MakeEntry(root, "ttya2", true);
-    MakeEntry(root, "ttyB1", true);
-    MakeEntry(root, "tty0", false);     // virtual consoles
-    MakeEntry(root, "tty7", true);
-    MakeEntry(root, "console", false);
-    MakeEntry(root, "ptmx", false);
-    MakeEntry(root, "ttyp0", false);    // no device behind it
-    MakeEntry(root, "serial!ttyX0", true);
-
-    std::vector<std::string> ports{"stale"};
-    EnumComPortsFrom(root.toStdString(), ports);
-    const std::vector<std::string> expected{
-        "/dev/serial/ttyX0", "/dev/ttya2", "/dev/ttyB1", "/dev/ttyS0",
-        "/dev/ttyS10",       "/dev/ttyS2", "/dev/ttyUSB0",
-    };
-    QCOMPARE(ports, expected);
-}
-
-void TestNames::unreadablePortListIsARegistryError()
-{
-    std::vector<std::string> ports{"kept"};
-    try {
-        EnumComPortsFrom("/nonexistent/class/tty", ports);
-        QFAIL("no error raised");
-    } catch (const EComPort& e) {
-        QCOMPARE(std::string(e.what()), std::string("COM Port Error: Registry error on registry read"));
-        QCOMPARE(e.Code, CError_RegError);
-        QCOMPARE(e.WinCode, ENOENT);
+class TestNames : public QObject {
+    Q_OBJECT
+private slots:
+    void errorTextsOfAllCodes()
+    {
+        const char* const texts[] = {
+            "Unable to open com port",
+            "WriteFile function failed",
+            "ReadFile function failed",
+            "Invalid Async parameter",
+            "PurgeComm function failed",
+            "Unable to get async status",
+            "SetCommState function failed",
+            "SetCommTimeouts failed",
+            "SetupComm function failed",
+            "ClearCommError function failed",
+            "GetCommModemStatus function failed",
+            "EscapeCommFunction function failed",
+            "TransmitCommChar function failed",
+            "Cannot set property while connected",
+            "EnumPorts function failed",
+            "Failed to store settings",
+            "Failed to load settings",
+            "Link (un)registration failed",
+            "Cannot change led state if ComPort is selected",
+            "Cannot wait for event if event thread is created",
+            "WaitForEvent method failed",
+            "A component is linked to OnRxBuf event",
+            "Registry error",
+        };
+        for (int code = 1; code <= 23; ++code)
+            QCOMPARE(ComErrorMessage(code), std::string(texts[code - 1]));
+        QCOMPARE(CError_OpenFailed, 1);
+        QCOMPARE(CError_ConnChangeProp, 14);
+        QCOMPARE(CError_RegError, 23);
+        QCOMPARE(ComErrorMessage(24), std::string("Unknown Error #24"));
+        QCOMPARE(ComErrorMessage(0), std::string("Unknown Error #0"));
+        QCOMPARE(ComErrorMessage(-7), std::string("Unknown Error #-7"));
     }
-    QCOMPARE(ports, std::vector<std::string>{"kept"});
-}
 
-void TestNames::portListOfThisMachine()
-{
-    std::vector<std::string> ports;
-    EnumComPorts(ports);
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        QVERIFY(ports[i].rfind("/dev/", 0) == 0);
-        QVERIFY(ports[i].find("/dev/pts/") == std::string::npos);
-        if (i > 0)
-            QVERIFY(QString::fromStdString(ports[i - 1]).compare(QString::fromStdString(ports[i]), Qt::CaseInsensitive) <= 0);
+    void errorMessagesWithAndWithoutSystemError()
+    {
+        const EComPort open(CError_OpenFailed, ENOENT, "COM1");
+        QCOMPARE(std::string(open.what()), std::string("COM Port Error: Unable to open com port on COM1"));
+        QCOMPARE(open.Code, 1);
+        QCOMPARE(open.WinCode, ENOENT);
+        const EComPort prop(CError_ConnChangeProp);
+        QCOMPARE(std::string(prop.what()), std::string("COM Port Error: Cannot set property while connected"));
+        QCOMPARE(prop.WinCode, -1);
+        const EComPort odd(99, 5, "x");
+        QCOMPARE(std::string(odd.what()), std::string("COM Port Error: Unknown Error #99 on x"));
     }
-}
+
+    void speedNames()
+    {
+        const char* const names[16] = {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600",
+                                       "14400", "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+        const std::int32_t rates[16] = {0, 110, 300, 600, 1200, 2400, 4800, 9600,
+                                        14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+        for (int i = 0; i < 16; ++i) {
+            QCOMPARE(std::string(BaudRateStrings[i]), std::string(names[i]));
+            QCOMPARE(BaudRateToStr(TBaudRate(i)), std::string(names[i]));
+            QCOMPARE(StrToBaudRate(names[i]), TBaudRate(i));
+            if (i > 0)
+                QCOMPARE(BaudRateToInt(TBaudRate(i), 777), rates[i]);
+        }
+        QCOMPARE(BaudRateToInt(brCustom, 31250), 31250);
+        QCOMPARE(StrToBaudRate("custom"), brCustom);
+        QCOMPARE(StrToBaudRate("CUSTOM"), brCustom);
+        QCOMPARE(StrToBaudRate("115200"), br115200);
+        QCOMPARE(StrToBaudRate("1200"), br1200);
+        QCOMPARE(StrToBaudRate("9601"), br9600);
+        QCOMPARE(StrToBaudRate("115200 "), br9600);
+        QCOMPARE(StrToBaudRate(""), br9600);
+        QCOMPARE(StrToBaudRate("fast"), br9600);
+        QCOMPARE(StrToBaudRate(std::string("110\0", 4)), br9600);
+    }
+
+    void eventMaskBits()
+    {
+        const std::pair<TComEvent, std::uint32_t> bits[] = {
+            {evRxChar, 0x0001}, {evRxFlag, 0x0002}, {evTxEmpty, 0x0004}, {evCTS, 0x0008},
+            {evDSR, 0x0010},    {evRLSD, 0x0020},   {evBreak, 0x0040},   {evError, 0x0080},
+            {evRing, 0x0100},   {evRx80Full, 0x0400},
+        };
+        for (const auto& [event, bit] : bits) {
+            QCOMPARE(EventsToInt({event}), bit);
+            QCOMPARE(IntToEvents(bit), TComEvents{event});
+        }
+        QCOMPARE(EventsToInt({}), 0u);
+        QCOMPARE(EventsToInt(TComEvents::All()), 0x05FFu);
+        QCOMPARE(EventsToInt({evRxChar, evRing, evError}), 0x0181u);
+        QCOMPARE(IntToEvents(0x0181), (TComEvents{evRxChar, evRing, evError}));
+        QCOMPARE(IntToEvents(0x05FF), TComEvents::All());
+        QCOMPARE(IntToEvents(0x0200 | 0xF800), TComEvents{}); // bits no event stands for
+    }
+
+    void portNamesToDevices()
+    {
+        QCOMPARE(PortNameToDevice("COM1"), std::string("/dev/ttyS0"));
+        QCOMPARE(PortNameToDevice("COM10"), std::string("/dev/ttyS9"));
+        QCOMPARE(PortNameToDevice("com3"), std::string("/dev/ttyS2"));
+        QCOMPARE(PortNameToDevice("/dev/ttyUSB0"), std::string("/dev/ttyUSB0"));
+        QCOMPARE(PortNameToDevice("/tmp/port"), std::string("/tmp/port"));
+        QCOMPARE(PortNameToDevice("ttyUSB1"), std::string("/dev/ttyUSB1"));
+        QCOMPARE(PortNameToDevice("COM0"), std::string("/dev/COM0"));
+        QCOMPARE(PortNameToDevice("COM"), std::string("/dev/COM"));
+        QCOMPARE(PortNameToDevice("COM1x"), std::string("/dev/COM1x"));
+        QCOMPARE(PortNameToDevice("COM99999999999999999999"), std::string("/dev/COM99999999999999999999"));
+    }
+
+    void portListIsFilteredAndSortedWithoutCase()
+    {
+        QTemporaryDir tmp;
+        const QString root = tmp.path() + "/class/tty";
+        QVERIFY(QDir().mkpath(root));
+        MakeEntry(root, "ttyS0", true, "4");
+        MakeEntry(root, "ttyS1", true, "0"); // serial8250 slot without a UART
+        MakeEntry(root, "ttyS2", true, "4");
+        MakeEntry(root, "ttyS10", true, "4");
+        MakeEntry(root, "ttyUSB0", true);   // USB adapters have no type
+        MakeEntry(root, "ttya2", true);
+        MakeEntry(root, "ttyB1", true);
+        MakeEntry(root, "tty0", false);     // virtual consoles
+        MakeEntry(root, "tty7", true);
+        MakeEntry(root, "console", false);
+        MakeEntry(root, "ptmx", false);
+        MakeEntry(root, "ttyp0", false);    // no device behind it
+        MakeEntry(root, "serial!ttyX0", true);
+
+        std::vector<std::string> ports{"stale"};
+        EnumComPortsFrom(root.toStdString(), ports);
+        const std::vector<std::string> expected{
+            "/dev/serial/ttyX0", "/dev/ttya2", "/dev/ttyB1", "/dev/ttyS0",
+            "/dev/ttyS10",       "/dev/ttyS2", "/dev/ttyUSB0",
+        };
+        QCOMPARE(ports, expected);
+    }
+
+    void unreadablePortListIsARegistryError()
+    {
+        std::vector<std::string> ports{"kept"};
+        try {
+            EnumComPortsFrom("/nonexistent/class/tty", ports);
+            QFAIL("no error raised");
+        } catch (const EComPort& e) {
+            QCOMPARE(std::string(e.what()), std::string("COM Port Error: Registry error on registry read"));
+            QCOMPARE(e.Code, CError_RegError);
+            QCOMPARE(e.WinCode, ENOENT);
+        }
+        QCOMPARE(ports, std::vector<std::string>{"kept"});
+    }
+
+    void portListOfThisMachine()
+    {
+        std::vector<std::string> ports;
+        EnumComPorts(ports);
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            QVERIFY(ports[i].rfind("/dev/", 0) == 0);
+            QVERIFY(ports[i].find("/dev/pts/") == std::string::npos);
+            if (i > 0)
+                QVERIFY(QString::fromStdString(ports[i - 1]).compare(QString::fromStdString(ports[i]), Qt::CaseInsensitive) <= 0);
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestNames)
 #include "test_names.moc"

@@ -1,8 +1,8 @@
 // An event thread that cannot be started in full makes Open fail: the port
 // would otherwise be open but deaf.
-#include "PtyPeer.h"
 #include "TestSupport.h"
 #include "serial/CPort.h"
+#include "tests/common/Pty.h"
 
 #include <QtTest>
 
@@ -16,115 +16,106 @@
 class TestThreadStart : public QObject {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-    void noDescriptorsForTheThreadFailTheOpen_data();
-    void noDescriptorsForTheThreadFailTheOpen();
+    void init()
+    {
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &FSaved), 0);
+        FNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(FNull >= 0);
+    }
+
+    void cleanup()
+    {
+        ReleaseFillers();
+        setrlimit(RLIMIT_NOFILE, &FSaved);
+        ::close(FNull);
+    }
+
+    void noDescriptorsForTheThreadFailTheOpen_data()
+    {
+        QTest::addColumn<int>("spare");
+        QTest::newRow("port only") << 1;
+        QTest::newRow("port and stop signal") << 2;
+    }
+
+    void noDescriptorsForTheThreadFailTheOpen()
+    {
+        QFETCH(int, spare);
+        TPty peer;
+        QVERIFY(peer.Ok());
+        TComPort port(nullptr);
+        port.SetPort(peer.SlavePath());
+        port.SetEvents({evRxChar});
+        std::string got;
+        port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
+            std::string s;
+            sender->ReadStr(s, count);
+            got += s;
+        };
+
+        QVERIFY(LeaveFree(spare));
+        const auto e = Raised([&] { port.Open(); });
+        QVERIFY(e.has_value());
+        QCOMPARE(e->Code, CError_OpenFailed);
+        QCOMPARE(e->WinCode, EMFILE);
+        QCOMPARE(QString::fromStdString(e->what()),
+                 QString::fromStdString("COM Port Error: Unable to open com port on " + peer.SlavePath()));
+        QVERIFY(!port.Connected());
+        QVERIFY(!port.ThreadCreated());
+        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(FreeDescriptors(), spare); // nothing kept open
+
+        ReleaseFillers();
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &FSaved), 0);
+        port.Open();
+        QVERIFY(port.Connected());
+        QVERIFY(peer.Send("\x02\x10\x7F"));
+        QTRY_COMPARE_WITH_TIMEOUT(got, std::string("\x02\x10\x7F"), 5000);
+        port.Close();
+        QVERIFY(!port.Connected());
+    }
 
 private:
     // Takes every free descriptor below a lowered limit but `spare`.
-    bool LeaveFree(int spare);
-    int FreeDescriptors();
-    void ReleaseFillers();
+    bool LeaveFree(int spare)
+    {
+        const int top = fcntl(FNull, F_DUPFD_CLOEXEC, 0); // lowest free number
+        if (top < 0)
+            return false;
+        ::close(top);
+        rlimit low = FSaved;
+        low.rlim_cur = rlim_t(top) + 64; // room above everything open now
+        if (setrlimit(RLIMIT_NOFILE, &low) != 0)
+            return false;
+        for (int fd; (fd = fcntl(FNull, F_DUPFD_CLOEXEC, 0)) >= 0;)
+            FFillers.push_back(fd);
+        for (int i = 0; i < spare && !FFillers.empty(); ++i) {
+            ::close(FFillers.back());
+            FFillers.pop_back();
+        }
+        return FreeDescriptors() == spare;
+    }
+
+    int FreeDescriptors()
+    {
+        std::vector<int> probe;
+        for (int fd; (fd = fcntl(FNull, F_DUPFD_CLOEXEC, 0)) >= 0;)
+            probe.push_back(fd);
+        for (int fd : probe)
+            ::close(fd);
+        return int(probe.size());
+    }
+
+    void ReleaseFillers()
+    {
+        for (int fd : FFillers)
+            ::close(fd);
+        FFillers.clear();
+    }
 
     rlimit FSaved{};
     int FNull = -1; // duplicated to take descriptors
     std::vector<int> FFillers;
 };
-
-void TestThreadStart::init()
-{
-    QCOMPARE(getrlimit(RLIMIT_NOFILE, &FSaved), 0);
-    FNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    QVERIFY(FNull >= 0);
-}
-
-void TestThreadStart::cleanup()
-{
-    ReleaseFillers();
-    setrlimit(RLIMIT_NOFILE, &FSaved);
-    ::close(FNull);
-}
-
-bool TestThreadStart::LeaveFree(int spare)
-{
-    const int top = fcntl(FNull, F_DUPFD_CLOEXEC, 0); // lowest free number
-    if (top < 0)
-        return false;
-    ::close(top);
-    rlimit low = FSaved;
-    low.rlim_cur = rlim_t(top) + 64; // room above everything open now
-    if (setrlimit(RLIMIT_NOFILE, &low) != 0)
-        return false;
-    for (int fd; (fd = fcntl(FNull, F_DUPFD_CLOEXEC, 0)) >= 0;)
-        FFillers.push_back(fd);
-    for (int i = 0; i < spare && !FFillers.empty(); ++i) {
-        ::close(FFillers.back());
-        FFillers.pop_back();
-    }
-    return FreeDescriptors() == spare;
-}
-
-int TestThreadStart::FreeDescriptors()
-{
-    std::vector<int> probe;
-    for (int fd; (fd = fcntl(FNull, F_DUPFD_CLOEXEC, 0)) >= 0;)
-        probe.push_back(fd);
-    for (int fd : probe)
-        ::close(fd);
-    return int(probe.size());
-}
-
-void TestThreadStart::ReleaseFillers()
-{
-    for (int fd : FFillers)
-        ::close(fd);
-    FFillers.clear();
-}
-
-void TestThreadStart::noDescriptorsForTheThreadFailTheOpen_data()
-{
-    QTest::addColumn<int>("spare");
-    QTest::newRow("port only") << 1;
-    QTest::newRow("port and stop signal") << 2;
-}
-
-void TestThreadStart::noDescriptorsForTheThreadFailTheOpen()
-{
-    QFETCH(int, spare);
-    TPtyPeer peer;
-    QVERIFY(peer.ok());
-    TComPort port(nullptr);
-    port.SetPort(peer.slavePath());
-    port.SetEvents({evRxChar});
-    std::string got;
-    port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
-        std::string s;
-        sender->ReadStr(s, count);
-        got += s;
-    };
-
-    QVERIFY(LeaveFree(spare));
-    const auto e = Raised([&] { port.Open(); });
-    QVERIFY(e.has_value());
-    QCOMPARE(e->Code, CError_OpenFailed);
-    QCOMPARE(e->WinCode, EMFILE);
-    QCOMPARE(QString::fromStdString(e->what()),
-             QString::fromStdString("COM Port Error: Unable to open com port on " + peer.slavePath()));
-    QVERIFY(!port.Connected());
-    QVERIFY(!port.ThreadCreated());
-    QCOMPARE(EventThreadCount(), 0);
-    QCOMPARE(FreeDescriptors(), spare); // nothing kept open
-
-    ReleaseFillers();
-    QCOMPARE(setrlimit(RLIMIT_NOFILE, &FSaved), 0);
-    port.Open();
-    QVERIFY(port.Connected());
-    QVERIFY(peer.send("\x02\x10\x7F"));
-    QTRY_COMPARE_WITH_TIMEOUT(got, std::string("\x02\x10\x7F"), 5000);
-    port.Close();
-    QVERIFY(!port.Connected());
-}
 
 QTEST_GUILESS_MAIN(TestThreadStart)
 #include "test_thread_start.moc"

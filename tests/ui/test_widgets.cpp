@@ -1,5 +1,5 @@
 // The spin edit, the dialog seam with its guard, and the visual style.
-#include "UiTestKit.h"
+#include "tests/common/WindowRig.h"
 
 #include "ui/SpinEdit.h"
 #include "ui/Style.h"
@@ -64,186 +64,178 @@ struct TBoxWatcher {
 class TestWidgets : public QObject {
     Q_OBJECT
 private slots:
-    void typedNumbersAreBroughtIntoRange();
-    void textThatIsNoNumberReadsAsLowerLimit();
-    void valueChangesFollowTheTypedText();
-    void guardShowsEscapingErrorsAndGoesOn();
-    void guardSurvivesAFailingErrorDialog();
-    void defaultSeamShowsRealBoxes();
-    void styleAppliesAndLeavesTheProgressBarAlone();
+    void typedNumbersAreBroughtIntoRange()
+    {
+        TSpinEdit s;
+        s.setRange(1, 64);
+        s.setValue(1);
+
+        // "80": the "0" is not refused although 80 is out of range.
+        Type(s, QStringLiteral("80"));
+        QCOMPARE(s.text(), QStringLiteral("80"));
+        QCOMPARE(s.value(), 64);
+        LoseFocus(s);
+        QCOMPARE(s.text(), QStringLiteral("64"));
+        QCOMPARE(s.value(), 64);
+
+        TSpinEdit wide;
+        wide.setRange(-1000, 1000);
+        Type(wide, QStringLiteral("-5000"));
+        QCOMPARE(wide.value(), -1000);
+        Type(wide, QStringLiteral("+999"));
+        QCOMPARE(wide.value(), 999);
+        // More digits than an int holds: the sign says which limit.
+        Type(wide, QStringLiteral("99999999999999999999999"));
+        QCOMPARE(wide.value(), 1000);
+        Type(wide, QStringLiteral("-99999999999999999999999"));
+        QCOMPARE(wide.value(), -1000);
+        LoseFocus(wide);
+        QCOMPARE(wide.text(), QStringLiteral("-1000"));
+
+        TSpinEdit brightness;
+        brightness.setRange(0, 15);
+        Type(brightness, QStringLiteral("-3"));
+        QCOMPARE(brightness.value(), 0);
+        Type(brightness, QStringLiteral("16"));
+        QCOMPARE(brightness.value(), 15);
+    }
+
+    void textThatIsNoNumberReadsAsLowerLimit()
+    {
+        TSpinEdit s;
+        s.setRange(1, 64);
+        s.setValue(30);
+        Type(s, QStringLiteral("abc"));
+        QCOMPARE(s.text(), QStringLiteral("abc"));
+        QCOMPARE(s.value(), 1);
+        LoseFocus(s);
+        QCOMPARE(s.text(), QStringLiteral("1"));
+
+        // Emptied box, and a lone sign, read as the lower limit too.
+        TSpinEdit pos;
+        pos.setRange(-1000, 1000);
+        pos.setValue(250);
+        Type(pos, QString());
+        QCOMPARE(pos.value(), -1000);
+        Type(pos, QStringLiteral("-"));
+        QCOMPARE(pos.value(), -1000);
+        Type(pos, QStringLiteral("12x"));
+        QCOMPARE(pos.value(), -1000);
+        LoseFocus(pos);
+        QCOMPARE(pos.text(), QStringLiteral("-1000"));
+
+        // A text put in from code (pasted) reads the same.
+        TSpinEdit logo;
+        logo.setRange(1, 64);
+        logo.setValue(20);
+        logo.findChild<QLineEdit*>()->setText(QStringLiteral("zz"));
+        QCOMPARE(logo.value(), 1);
+    }
+
+    void valueChangesFollowTheTypedText()
+    {
+        TSpinEdit s;
+        s.setRange(0, 15);
+        s.setValue(7);
+        QSignalSpy spy(&s, &QSpinBox::valueChanged);
+        Type(s, QStringLiteral("99"));
+        // Emptied (0), "9", then "99" read as 15.
+        QCOMPARE(spy.size(), 3);
+        QCOMPARE(spy.at(0).at(0).toInt(), 0);
+        QCOMPARE(spy.at(1).at(0).toInt(), 9);
+        QCOMPARE(spy.at(2).at(0).toInt(), 15);
+        spy.clear();
+        LoseFocus(s);
+        QCOMPARE(spy.size(), 0); // already 15; only the text is put right
+        QCOMPARE(s.text(), QStringLiteral("15"));
+    }
+
+    void guardShowsEscapingErrorsAndGoesOn()
+    {
+        TDialogsScope scope;
+        auto& d = scope.dialogs;
+
+        bool ran = false;
+        Guarded(nullptr, [&] { ran = true; });
+        QVERIFY(ran);
+        QCOMPARE(d.Count(), 0);
+
+        Guarded(nullptr, [] { throw std::runtime_error("COM Port Error: Unable to open com port on X"); });
+        QCOMPARE(d.errors, QStringList{QStringLiteral("COM Port Error: Unable to open com port on X")});
+
+        // The message is UTF-8.
+        Guarded(nullptr, [] { throw std::logic_error("Błąd żółwia"); });
+        QCOMPARE(d.errors.last(), QStringLiteral("Błąd żółwia"));
+
+        // Anything else thrown is shown too, never passed on.
+        Guarded(nullptr, [] { throw 42; });
+        QCOMPARE(d.errors.size(), 3);
+        QCOMPARE(d.errors.last(), QStringLiteral("Nieznany błąd"));
+        QVERIFY(d.messages.isEmpty());
+        QVERIFY(d.questions.isEmpty());
+
+        // The default seam comes back.
+        SetDialogs(nullptr);
+        QVERIFY(&Dialogs() != &d);
+        SetDialogs(&d);
+        QCOMPARE(&Dialogs(), static_cast<IDialogs*>(&d));
+    }
+
+    void guardSurvivesAFailingErrorDialog()
+    {
+        TDialogsScope scope;
+        auto& d = scope.dialogs;
+        d.onError = [](const QString&) { throw std::runtime_error("dialog broke"); };
+        // Neither the handler's error nor the dialog's own gets out.
+        QVERIFY_THROWS_NO_EXCEPTION(Guarded(nullptr, [] { throw std::runtime_error("first"); }));
+        QCOMPARE(d.errors, QStringList{QStringLiteral("first")});
+    }
+
+    void defaultSeamShowsRealBoxes()
+    {
+        SetDialogs(nullptr);
+
+        TBoxWatcher msg;
+        msg.ArmClick(QMessageBox::Ok);
+        Dialogs().Message(nullptr, QStringLiteral("Nie można otwortzyć portu COM7"));
+        QVERIFY(msg.seen);
+        QCOMPARE(msg.text, QStringLiteral("Nie można otwortzyć portu COM7"));
+        QCOMPARE(msg.icon, QMessageBox::Information);
+        QCOMPARE(msg.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+        TBoxWatcher yes;
+        yes.ArmClick(QMessageBox::Yes);
+        QVERIFY(Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
+        QCOMPARE(yes.text, QStringLiteral("Czy mam kontynuować?"));
+        QCOMPARE(yes.icon, QMessageBox::Question);
+        QCOMPARE(yes.buttons, QMessageBox::Yes | QMessageBox::No);
+
+        TBoxWatcher no;
+        no.ArmClick(QMessageBox::No);
+        QVERIFY(!Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
+        QVERIFY(no.seen);
+
+        TBoxWatcher err;
+        err.ArmClick(QMessageBox::Ok);
+        Dialogs().Error(nullptr, QStringLiteral("COM Port Error: Registry error on registry read"));
+        QCOMPARE(err.text, QStringLiteral("COM Port Error: Registry error on registry read"));
+        QCOMPARE(err.icon, QMessageBox::Critical);
+    }
+
+    void styleAppliesAndLeavesTheProgressBarAlone()
+    {
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        QVERIFY(app);
+        QVERIFY(ApplyVisualStyle(*app));
+        const QString sheet = app->styleSheet();
+        QVERIFY(sheet.contains(QStringLiteral("QPushButton")));
+        QVERIFY(!sheet.contains(QStringLiteral("QProgressBar")));
+        // Rules that match every widget would reach the progress bar as well.
+        QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])QWidget\\s*[{,]"))));
+        QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])\\*\\s*[{,]"))));
+        app->setStyleSheet(QString());
+    }
 };
-
-void TestWidgets::typedNumbersAreBroughtIntoRange()
-{
-    TSpinEdit s;
-    s.setRange(1, 64);
-    s.setValue(1);
-
-    // "80": the "0" is not refused although 80 is out of range.
-    Type(s, QStringLiteral("80"));
-    QCOMPARE(s.text(), QStringLiteral("80"));
-    QCOMPARE(s.value(), 64);
-    LoseFocus(s);
-    QCOMPARE(s.text(), QStringLiteral("64"));
-    QCOMPARE(s.value(), 64);
-
-    TSpinEdit wide;
-    wide.setRange(-1000, 1000);
-    Type(wide, QStringLiteral("-5000"));
-    QCOMPARE(wide.value(), -1000);
-    Type(wide, QStringLiteral("+999"));
-    QCOMPARE(wide.value(), 999);
-    // More digits than an int holds: the sign says which limit.
-    Type(wide, QStringLiteral("99999999999999999999999"));
-    QCOMPARE(wide.value(), 1000);
-    Type(wide, QStringLiteral("-99999999999999999999999"));
-    QCOMPARE(wide.value(), -1000);
-    LoseFocus(wide);
-    QCOMPARE(wide.text(), QStringLiteral("-1000"));
-
-    TSpinEdit brightness;
-    brightness.setRange(0, 15);
-    Type(brightness, QStringLiteral("-3"));
-    QCOMPARE(brightness.value(), 0);
-    Type(brightness, QStringLiteral("16"));
-    QCOMPARE(brightness.value(), 15);
-}
-
-void TestWidgets::textThatIsNoNumberReadsAsLowerLimit()
-{
-    TSpinEdit s;
-    s.setRange(1, 64);
-    s.setValue(30);
-    Type(s, QStringLiteral("abc"));
-    QCOMPARE(s.text(), QStringLiteral("abc"));
-    QCOMPARE(s.value(), 1);
-    LoseFocus(s);
-    QCOMPARE(s.text(), QStringLiteral("1"));
-
-    // Emptied box, and a lone sign, read as the lower limit too.
-    TSpinEdit pos;
-    pos.setRange(-1000, 1000);
-    pos.setValue(250);
-    Type(pos, QString());
-    QCOMPARE(pos.value(), -1000);
-    Type(pos, QStringLiteral("-"));
-    QCOMPARE(pos.value(), -1000);
-    Type(pos, QStringLiteral("12x"));
-    QCOMPARE(pos.value(), -1000);
-    LoseFocus(pos);
-    QCOMPARE(pos.text(), QStringLiteral("-1000"));
-
-    // A text put in from code (pasted) reads the same.
-    TSpinEdit logo;
-    logo.setRange(1, 64);
-    logo.setValue(20);
-    logo.findChild<QLineEdit*>()->setText(QStringLiteral("zz"));
-    QCOMPARE(logo.value(), 1);
-}
-
-void TestWidgets::valueChangesFollowTheTypedText()
-{
-    TSpinEdit s;
-    s.setRange(0, 15);
-    s.setValue(7);
-    QSignalSpy spy(&s, &QSpinBox::valueChanged);
-    Type(s, QStringLiteral("99"));
-    // Emptied (0), "9", then "99" read as 15.
-    QCOMPARE(spy.size(), 3);
-    QCOMPARE(spy.at(0).at(0).toInt(), 0);
-    QCOMPARE(spy.at(1).at(0).toInt(), 9);
-    QCOMPARE(spy.at(2).at(0).toInt(), 15);
-    spy.clear();
-    LoseFocus(s);
-    QCOMPARE(spy.size(), 0); // already 15; only the text is put right
-    QCOMPARE(s.text(), QStringLiteral("15"));
-}
-
-void TestWidgets::guardShowsEscapingErrorsAndGoesOn()
-{
-    TDialogsScope scope;
-    auto& d = scope.dialogs;
-
-    bool ran = false;
-    Guarded(nullptr, [&] { ran = true; });
-    QVERIFY(ran);
-    QCOMPARE(d.Count(), 0);
-
-    Guarded(nullptr, [] { throw std::runtime_error("COM Port Error: Unable to open com port on X"); });
-    QCOMPARE(d.errors, QStringList{QStringLiteral("COM Port Error: Unable to open com port on X")});
-
-    // The message is UTF-8.
-    Guarded(nullptr, [] { throw std::logic_error("Błąd żółwia"); });
-    QCOMPARE(d.errors.last(), QStringLiteral("Błąd żółwia"));
-
-    // Anything else thrown is shown too, never passed on.
-    Guarded(nullptr, [] { throw 42; });
-    QCOMPARE(d.errors.size(), 3);
-    QCOMPARE(d.errors.last(), QStringLiteral("Nieznany błąd"));
-    QVERIFY(d.messages.isEmpty());
-    QVERIFY(d.questions.isEmpty());
-
-    // The default seam comes back.
-    SetDialogs(nullptr);
-    QVERIFY(&Dialogs() != &d);
-    SetDialogs(&d);
-    QCOMPARE(&Dialogs(), static_cast<IDialogs*>(&d));
-}
-
-void TestWidgets::guardSurvivesAFailingErrorDialog()
-{
-    TDialogsScope scope;
-    auto& d = scope.dialogs;
-    d.onError = [](const QString&) { throw std::runtime_error("dialog broke"); };
-    // Neither the handler's error nor the dialog's own gets out.
-    QVERIFY_THROWS_NO_EXCEPTION(Guarded(nullptr, [] { throw std::runtime_error("first"); }));
-    QCOMPARE(d.errors, QStringList{QStringLiteral("first")});
-}
-
-void TestWidgets::defaultSeamShowsRealBoxes()
-{
-    SetDialogs(nullptr);
-
-    TBoxWatcher msg;
-    msg.ArmClick(QMessageBox::Ok);
-    Dialogs().Message(nullptr, QStringLiteral("Nie można otwortzyć portu COM7"));
-    QVERIFY(msg.seen);
-    QCOMPARE(msg.text, QStringLiteral("Nie można otwortzyć portu COM7"));
-    QCOMPARE(msg.icon, QMessageBox::Information);
-    QCOMPARE(msg.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-
-    TBoxWatcher yes;
-    yes.ArmClick(QMessageBox::Yes);
-    QVERIFY(Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
-    QCOMPARE(yes.text, QStringLiteral("Czy mam kontynuować?"));
-    QCOMPARE(yes.icon, QMessageBox::Question);
-    QCOMPARE(yes.buttons, QMessageBox::Yes | QMessageBox::No);
-
-    TBoxWatcher no;
-    no.ArmClick(QMessageBox::No);
-    QVERIFY(!Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
-    QVERIFY(no.seen);
-
-    TBoxWatcher err;
-    err.ArmClick(QMessageBox::Ok);
-    Dialogs().Error(nullptr, QStringLiteral("COM Port Error: Registry error on registry read"));
-    QCOMPARE(err.text, QStringLiteral("COM Port Error: Registry error on registry read"));
-    QCOMPARE(err.icon, QMessageBox::Critical);
-}
-
-void TestWidgets::styleAppliesAndLeavesTheProgressBarAlone()
-{
-    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-    QVERIFY(app);
-    QVERIFY(ApplyVisualStyle(*app));
-    const QString sheet = app->styleSheet();
-    QVERIFY(sheet.contains(QStringLiteral("QPushButton")));
-    QVERIFY(!sheet.contains(QStringLiteral("QProgressBar")));
-    // Rules that match every widget would reach the progress bar as well.
-    QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])QWidget\\s*[{,]"))));
-    QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])\\*\\s*[{,]"))));
-    app->setStyleSheet(QString());
-}
 
 QTEST_MAIN(TestWidgets)
 #include "test_widgets.moc"

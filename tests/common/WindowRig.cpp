@@ -1,0 +1,12 @@
+#include "WindowRig.h"
+
+void TWindowTest::init()
+{
+    rig = std::make_unique<TWindowRig>();
+    QVERIFY(rig->Start());
+}
+
+void TWindowTest::cleanup()
+{
+    rig.reset();
+}
