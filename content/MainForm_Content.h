@@ -1,0 +1,21 @@
+// Small helpers shared by the window's display-content files.
+#pragma once
+
+#include "ui/SpinEdit.h"
+
+#include <QString>
+
+#include <string_view>
+
+// A QString's UTF-16 code units, as the transliteration reads them.
+inline std::u16string_view Utf16(const QString& s)
+{
+    return {reinterpret_cast<const char16_t*>(s.utf16()), std::size_t(s.size())};
+}
+
+// A spin edit's value with whatever was typed brought into range first.
+inline int SpinValue(TSpinEdit* box)
+{
+    box->interpretText();
+    return box->value();
+}
