@@ -13,9 +13,12 @@ inline std::u16string_view Utf16(const QString& s)
     return {reinterpret_cast<const char16_t*>(s.utf16()), std::size_t(s.size())};
 }
 
-// A spin edit's value with whatever was typed brought into range first.
+// A spin edit's value for a send, with whatever was typed brought into range
+// first. While the operator types in it the value already follows the text
+// (clamped), and interpreting would rewrite the text under the cursor.
 inline int SpinValue(TSpinEdit* box)
 {
-    box->interpretText();
+    if (!box->hasFocus())
+        box->interpretText();
     return box->value();
 }

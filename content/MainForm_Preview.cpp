@@ -108,7 +108,7 @@ void TMainForm::InitPreview()
     cnv.Font = QFont(QStringLiteral("Arial"));
     cnv.Font.setPointSize(8);
     Font2Mono(cnv);
-    Draw(cnv, est->text(), SpinValue(sestX), SpinValue(sestY));
+    Draw(cnv, est->text(), sestX->value(), sestY->value());
     Show(stImage, cnv.Bitmap);
     // Rates up to 25 per second: a coarse timer may come late by 5 %.
     Timer2->setTimerType(Qt::PreciseTimer);
@@ -123,7 +123,7 @@ void TMainForm::RepaintStImage()
     if (font >= 0)
         cnv.Font.setPointSize(FontPoints(font));
     Font2Mono(cnv);
-    Draw(cnv, est->text(), SpinValue(sestX), SpinValue(sestY));
+    Draw(cnv, est->text(), sestX->value(), sestY->value());
     Show(stImage, cnv.Bitmap);
 }
 
@@ -176,7 +176,7 @@ void TMainForm::cbAnimatingChange()
 
 void TMainForm::Timer2Timer()
 {
-    int x = SpinValue(sestX) + 1;
+    int x = sestX->value() + 1;
     if (x > cLastAnimatedX)
         x = 0;
     sestX->setValue(x);

@@ -66,12 +66,12 @@ void TMainForm::cbadChange()
 void TMainForm::cbsdtChange() { SelectedWindow().Color = std::uint32_t(cbsdt->currentIndex()); }
 void TMainForm::cbsdbChange() { SelectedWindow().ColorBack = std::uint32_t(cbsdb->currentIndex()); }
 void TMainForm::cbsdChange() { SelectedWindow().Font = std::uint16_t(cbsd->currentIndex()); }
-void TMainForm::sedLChange() { SelectedWindow().Left = std::int16_t(SpinValue(sedL)); }
-void TMainForm::sedTChange() { SelectedWindow().Top = std::int16_t(SpinValue(sedT)); }
-void TMainForm::sedWChange() { SelectedWindow().Width = std::int16_t(SpinValue(sedW)); }
-void TMainForm::sedHChange() { SelectedWindow().Height = std::int16_t(SpinValue(sedH)); }
-void TMainForm::sedHorizChange() { SelectedWindow().StepHoriz = std::int8_t(SpinValue(sedHoriz)); }
-void TMainForm::sedVertChange() { SelectedWindow().StepVert = std::int8_t(SpinValue(sedVert)); }
+void TMainForm::sedLChange() { SelectedWindow().Left = std::int16_t(sedL->value()); }
+void TMainForm::sedTChange() { SelectedWindow().Top = std::int16_t(sedT->value()); }
+void TMainForm::sedWChange() { SelectedWindow().Width = std::int16_t(sedW->value()); }
+void TMainForm::sedHChange() { SelectedWindow().Height = std::int16_t(sedH->value()); }
+void TMainForm::sedHorizChange() { SelectedWindow().StepHoriz = std::int8_t(sedHoriz->value()); }
+void TMainForm::sedVertChange() { SelectedWindow().StepVert = std::int8_t(sedVert->value()); }
 
 void TMainForm::esdChange()
 {
