@@ -176,6 +176,10 @@ void TMainForm::cbAnimatingChange()
 
 void TMainForm::Timer2Timer()
 {
+    // The next tick comes one whole interval from this one: a tick held up
+    // behind a slow line (the answer's pause) is not followed by a catch-up
+    // tick on the timer's old phase.
+    Timer2->start();
     int x = sestX->value() + 1;
     if (x > cLastAnimatedX)
         x = 0;
