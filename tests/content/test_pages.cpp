@@ -327,6 +327,23 @@ private slots:
         QVERIFY(rig->emu.Frames().empty()); // a drag sends nothing
     }
 
+    // The same through the window system: the press on the preview keeps
+    // the pointer's moves coming to it also outside the area.
+    void dragWithTheMouse()
+    {
+        f->PageControl->setCurrentWidget(f->TabText);
+        f->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f));
+        QTest::mousePress(f->stImage, Qt::LeftButton, {}, QPoint(30, 30));
+        QTest::mouseMove(f->stImage, QPoint(200, 50));
+        QCOMPARE(QPoint(f->sestX->value(), f->sestY->value()), QPoint(66, 16));
+        QTest::mouseMove(f->stImage, QPoint(-3, 400));
+        QCOMPARE(QPoint(f->sestX->value(), f->sestY->value()), QPoint(-1, 133));
+        QTest::mouseRelease(f->stImage, Qt::LeftButton, {}, QPoint(-3, 400));
+        QTest::mouseMove(f->stImage, QPoint(90, 9));
+        QCOMPARE(QPoint(f->sestX->value(), f->sestY->value()), QPoint(-1, 133));
+    }
+
     void rates_data()
     {
         QTest::addColumn<int>("position");
