@@ -193,5 +193,12 @@ void TMainForm::Timer2Timer()
             cbAnimate->setChecked(false);
         }
     }
-    btnCbstSendClick();
+    // Likewise a write that fails: its error box would otherwise be followed
+    // by one more for every tick delivered while it is open.
+    try {
+        btnCbstSendClick();
+    } catch (...) {
+        cbAnimate->setChecked(false);
+        throw;
+    }
 }

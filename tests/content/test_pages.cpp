@@ -393,6 +393,19 @@ private slots:
         QCOMPARE(f->sestX->value(), 1);
     }
 
+    // The line lost while the animation runs: one box, and the animation off.
+    void unpluggedLineStopsTheAnimationWithOneBox()
+    {
+        f->cbAnimate->setChecked(true);
+        QVERIFY(WaitUntil([&] { return !rig->emu.Frames().empty(); }, 3000));
+        rig->emu.Unplug();
+        QVERIFY(WaitUntil([&] { return rig->dialogs.messages.size() + rig->dialogs.errors.size() > 0; }, 3000));
+        QVERIFY(!f->cbAnimate->isChecked());
+        QVERIFY(!f->Timer2->isActive());
+        QVERIFY(!WaitUntil([&] { return rig->dialogs.Count() > 1; }, 400));
+        QCOMPARE(rig->dialogs.Count(), 1);
+    }
+
     void structureListingTwice()
     {
         f->btshowStruc->click();
