@@ -3,11 +3,15 @@
 // (protocol/, serial/, content/, update/); the layout and the log live here.
 #pragma once
 
+#include "content/TextRecords.h"
 #include "protocol/exchange.h"
 #include "protocol/receiver.h"
 #include "serial/CPortTypes.h"
 
+#include <QColor>
 #include <QElapsedTimer>
+#include <QFont>
+#include <QImage>
 #include <QWidget>
 
 #include <array>
@@ -181,6 +185,52 @@ public:
     // ---- display content (content/) ----
     void Init_StatycznyText();
     void Init_DynamicznyText();
+    // Static text.
+    void btnCbstSendClick();
+    // The preview's bitmap and the drawing state it keeps between redraws.
+    struct TCanvas {
+        QImage Bitmap;
+        QColor Brush; // fill
+        QColor Pen;   // pen and font colour
+        QFont Font;
+    };
+    void RepaintStImage();
+    static void Font2Mono(TCanvas& Cnv);
+    void cbstChange();
+    void sestXChange();
+    void sestYChange();
+    void estChange();
+    void cbsttChange();
+    void cbstbChange();
+    void stImageMouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers, int X, int Y);
+    void cbAnimateClick();
+    void cbAnimatingChange();
+    void Timer2Timer();
+    // Text windows.
+    void cbadChange();
+    void cbsdtChange();
+    void cbsdbChange();
+    void cbsdChange();
+    void sedLChange();
+    void sedTChange();
+    void sedWChange();
+    void sedHChange();
+    void sedHorizChange();
+    void sedVertChange();
+    void esdChange();
+    void btnCbsdSendClick();
+    // Logo and structure listing.
+    void btnSendLogoClick();
+    void btshowStrucClick();
+    void ShowStruct_SendText();
+    void ShowStruct_SendTextFrame();
+
+    tSendText SendText{};
+    std::int32_t PosX = 0;
+    std::int32_t PosY = 0;
+    TCanvas StImageCanvas;
+    tSendTextFrame SendTextFrame{};
+    TWindowTextFrames WindowTextFrames;
 
     // ---- update (update/) ----
 
@@ -209,6 +259,13 @@ private:
     void ConnectDeviceHandlers();
     void ConnectContentHandlers();
     void ConnectUpdateHandlers();
+    // Display content: the text typed into the window selector; the selected
+    // window's entry; the static text page's settings.
+    void cbadTextEdited(const QString& text);
+    tWindowTextFrame& SelectedWindow();
+    tStaticText StaticTextSettings(std::u16string_view text);
+    void InitPreview();
+    void ConnectPreviewMouse();
     // Common to the answer handlers: ends the wait and keeps the answer.
     void TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record);
     // The wait for a flash page's confirmation has run out.

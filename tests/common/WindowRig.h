@@ -169,7 +169,8 @@ class TWindowTest : public QObject {
     Q_OBJECT
 protected:
     std::unique_ptr<TWindowRig> rig;
-private slots:
+protected slots:
+    // A derived class with a set-up of its own calls these from its own.
     void init();
     void cleanup();
 };
