@@ -40,6 +40,7 @@ TCustomComPort::~TCustomComPort()
     // The handler belongs to an owner that may already be half destroyed (the
     // window destroys its children last): a delivery still queued runs without it.
     OnRxChar = nullptr;
+    OnLineLost = nullptr;
     try {
         CloseImpl(false);
     } catch (...) {
@@ -340,6 +341,12 @@ void TCustomComPort::DoRxChar(std::int32_t count)
 {
     if (OnRxChar)
         OnRxChar(this, count);
+}
+
+void TCustomComPort::DoLineLost()
+{
+    if (OnLineLost)
+        OnLineLost(this);
 }
 
 void TCustomComPort::SetPort(const std::string& v)

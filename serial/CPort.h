@@ -64,6 +64,7 @@ class TCustomComPort : public TComPortAbstract {
     Q_OBJECT
 public:
     using TRxCharEvent = std::function<void(TCustomComPort* sender, std::int32_t count)>;
+    using TLineLostEvent = std::function<void(TCustomComPort* sender)>;
 
     explicit TCustomComPort(QObject* owner);
     ~TCustomComPort() override; // closes the port
@@ -116,9 +117,13 @@ public:
 
     // Characters-received handler, called on the GUI thread with count >= 1.
     TRxCharEvent OnRxChar;
+    // Called on the GUI thread once the line has hung up (adapter pulled out)
+    // and the port has closed itself; never for a Close made by the caller.
+    TLineLostEvent OnLineLost;
 
 protected:
     virtual void DoRxChar(std::int32_t count);
+    virtual void DoLineLost();
 
     bool FConnected = false;
     int FHandle = -1;
@@ -146,6 +151,8 @@ private:
     bool DeliveryRunning(TComThread& t) const;
     void WaitForThread(TComThread& t);
     void RunDelivery(TComThread& t);
+    // Runs as the delivery of thread t's hang-up.
+    void LineLost(TComThread& t);
     void ReapRetired();
     void ReleaseRetired();
 

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <system_error>
 
+#include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -154,23 +155,34 @@ void TComThread::Execute()
                 continue;
             break; // a failed wait ends the loop
         }
-        bool leave = false, rx = false;
+        bool leave = false, lost = false, rx = false;
         for (int i = 0; i < n; ++i) {
             if (evs[i].data.u32 == 0)
                 leave = true; // stop
             else if (evs[i].events & (EPOLLHUP | EPOLLERR))
-                leave = true; // line gone: read would return 0 for ever
+                lost = true; // line gone: read would return 0 for ever
             else if (evs[i].events & EPOLLIN)
                 rx = true;
         }
         if (leave)
             break;
+        if (lost) {
+            // The driver has dropped its input queue by now; deliveries made
+            // before this one have run, as the mailbox holds one at a time.
+            DispatchLineLost();
+            break;
+        }
         if (!rx)
             continue;
         FEvents = IntToEvents(kEventBits[evRxChar]);
         bool consumed = true;
-        if (!DispatchComMsg(consumed))
+        if (!DispatchComMsg(consumed)) {
+            // Queue counts fail once the line has hung up: that is the loss,
+            // not an error to be kept quiet about.
+            if (FailedOnHangUp())
+                DispatchLineLost();
             break;
+        }
         if (consumed == edge) {
             edge = !consumed;
             if (!Watch(EPOLL_CTL_MOD, FFd, 1, std::uint32_t(EPOLLIN) | (edge ? std::uint32_t(EPOLLET) : 0u)))
@@ -202,8 +214,30 @@ bool TComThread::DispatchComMsg(bool& consumed)
     return !FFailed && !FStop;
 }
 
+bool TComThread::FailedOnHangUp()
+{
+    {
+        std::lock_guard lk(FHandOver.mx);
+        if (FStop || !FFailed)
+            return false; // once stopped, the descriptor may be closed already
+    }
+    pollfd p{FFd, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+void TComThread::DispatchLineLost()
+{
+    FLineLost = true;
+    bool consumed = true;
+    DispatchComMsg(consumed); // the thread leaves whatever the delivery did
+}
+
 std::int32_t TComThread::DoEvents()
 {
+    if (FLineLost) {
+        FComPort->LineLost(*this);
+        return 0;
+    }
     // Of the line events only received characters have a handler here.
     return FEvents.contains(evRxChar) ? CallRxChar() : 0;
 }
@@ -298,6 +332,19 @@ void TCustomComPort::ServeHandOvers()
     ReapRetired();
     if (FEventThread)
         RunDelivery(*FEventThread);
+}
+
+void TCustomComPort::LineLost(TComThread& t)
+{
+    {
+        std::lock_guard lk(FHandOver->mx);
+        if (t.FStop)
+            return; // a Close is already under way; its caller knows
+    }
+    // As a Close from inside this delivery: the thread is not waited for,
+    // and the descriptor goes at once so the device can come back under its name.
+    CloseImpl(false);
+    DoLineLost();
 }
 
 void TCustomComPort::RunDelivery(TComThread& t)

@@ -61,6 +61,10 @@ private:
     void Execute();
     bool DispatchComMsg(bool& consumed);
     bool Watch(int op, int fd, std::uint32_t tag, std::uint32_t events);
+    // True when the last delivery failed because the line hung up under it.
+    bool FailedOnHangUp();
+    // Hands the hang-up over; the thread leaves afterwards.
+    void DispatchLineLost();
 
     const int FFd; // the port's descriptor; never touched once FStop is seen
     const bool FWatchRx;
@@ -70,5 +74,6 @@ private:
     // The events of the last line event: written by the event thread before a
     // hand-over, read by the GUI thread while it runs.
     TComEvents FEvents;
+    bool FLineLost = false; // the same, for the hang-up of the line
     std::thread FThread;
 };

@@ -61,3 +61,10 @@ void TMainForm::btnOpenCloseClick()
         Dialogs().Message(this, CannotOpenText(cbComName));
     }
 }
+
+void TMainForm::ComPort1LineLost()
+{
+    // The port has already closed itself; the next send reopens it by name.
+    btnOpenClose->setText(QStringLiteral("Open"));
+    AppendLog(QStringLiteral("Utracono połączenie z portem ") + QString::fromStdString(ComPort1->Port()));
+}

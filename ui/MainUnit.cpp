@@ -63,6 +63,7 @@ TMainForm::TMainForm(const std::string& portArg, QWidget* parent) : QWidget(pare
     ComPort1->OnRxChar = [this](TCustomComPort* sender, std::int32_t count) {
         ComPort1RxChar(static_cast<TComPort*>(sender), count);
     };
+    ComPort1->OnLineLost = [this](TCustomComPort*) { ComPort1LineLost(); };
 
     Timer1 = layout::Named(new QTimer(this), "Timer1");
     Timer1->setInterval(cTimer1TickMs);

@@ -181,6 +181,7 @@ public:
     // ---- connection control (serial/) ----
     bool IfOpenPort();
     void btnOpenCloseClick();
+    void ComPort1LineLost();
 
     // ---- display content (content/) ----
     void Init_StatycznyText();

@@ -1,0 +1,64 @@
+// The adapter pulled out while the window's port is open, and plugged in
+// again under the same name: the window lets the port go, says so once, and
+// the next command reopens it by itself.
+#include "tests/common/WindowRig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+
+class TestUnplug : public QObject {
+    Q_OBJECT
+private slots:
+    void unpluggedAndPluggedInAgain()
+    {
+        // The stable name an adapter has (as /dev/ttyUSB0), standing for the pty.
+        const QString link =
+            QDir::temp().filePath(QStringLiteral("qv-unplug-%1").arg(QCoreApplication::applicationPid()));
+        QFile::remove(link);
+        TEmulator::Options options;
+        options.symlink = link.toStdString();
+        TWindowRig rig(options);
+        std::string error;
+        QVERIFY2(rig.emu.Start(&error), error.c_str());
+        rig.form = std::make_unique<TMainForm>(options.symlink);
+        TMainForm& f = *rig.form;
+        const QString testConnect = QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A  wielkość: 10");
+
+        f.btnTestConnection->click();
+        QVERIFY(WaitUntil([&] { return LogLines(f).size() >= 3 && rig.Idle(); }, 3000));
+        QCOMPARE(LogLines(f).at(0), testConnect);
+        QVERIFY(f.ComPort1->Connected());
+        QCOMPARE(f.btnOpenClose->text(), QStringLiteral("Close Port"));
+
+        rig.emu.Unplug();
+        QVERIFY(WaitUntil([&] { return !f.ComPort1->Connected(); }, 3000));
+        QCOMPARE(f.btnOpenClose->text(), QStringLiteral("Open"));
+        QStringList lines = LogLines(f);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[3], QStringLiteral("Utracono połączenie z portem ") + link);
+        QCOMPARE(rig.dialogs.Count(), 0);
+
+        // Plugged in again: the name now leads to a new line.
+        rig.emu.Stop();
+        TEmulator again(options);
+        QVERIFY2(again.Start(&error), error.c_str());
+        f.btnTestConnection->click();
+        QVERIFY(again.WaitForFrames(1, 3000));
+        QVERIFY(WaitUntil([&] { return LogLines(f).size() >= 7 && rig.Idle(); }, 3000));
+        lines = LogLines(f);
+        QCOMPARE(lines.size(), 7); // the loss was told once only
+        QCOMPARE(lines[4], testConnect);
+        QVERIFY2(IsAnswerLine(lines[5], cmd_TestConnect), qPrintable(lines[5]));
+        QCOMPARE(lines[6], QStringLiteral("cmd_TestConnect"));
+        QCOMPARE(HexText(again.Frames().at(0)), QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A "));
+        QCOMPARE(again.Frames().size(), std::size_t(1));
+        QVERIFY(f.ComPort1->Connected());
+        QCOMPARE(f.btnOpenClose->text(), QStringLiteral("Close Port"));
+        QCOMPARE(rig.dialogs.Count(), 0);
+        rig.form.reset(); // the port goes before the emulator that serves it
+    }
+};
+
+QTEST_MAIN(TestUnplug)
+#include "test_unplug.moc"
