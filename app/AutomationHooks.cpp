@@ -22,6 +22,11 @@ namespace {
 class TStderrDialogs final : public IDialogs {
 public:
     void Message(QWidget*, const QString& text) override { Print("MESSAGE", text); }
+    void DetailedMessage(QWidget*, const QString& text, const QString& details) override
+    {
+        Print("MESSAGE", text);
+        Print("DETAILS", details);
+    }
     bool Question(QWidget*, const QString& text) override
     {
         Print("QUESTION", text);
