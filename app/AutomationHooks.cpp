@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -22,6 +23,11 @@ namespace {
 class TStderrDialogs final : public IDialogs {
 public:
     void Message(QWidget*, const QString& text) override { Print("MESSAGE", text); }
+    void DetailedMessage(QWidget*, const QString& text, const QString& details) override
+    {
+        Print("MESSAGE", text);
+        Print("DETAILS", details);
+    }
     bool Question(QWidget*, const QString& text) override
     {
         Print("QUESTION", text);
@@ -64,6 +70,20 @@ int EnvInt(const char* name, int fallback)
     return ok ? v : fallback;
 }
 
+// What the screenshot shows: a message box open at that moment (with its
+// details unfolded, as an operator reading them sees it), else the window.
+QWidget* ShotTarget(TMainForm& form)
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box)
+        return &form;
+    for (auto* b : box->findChildren<QAbstractButton*>())
+        if (box->buttonRole(b) == QMessageBox::ActionRole)
+            b->click(); // "Show Details..."
+    QApplication::processEvents();
+    return box;
+}
+
 void ScheduleTimedHooks(TMainForm& form)
 {
     const QStringList tabs = qEnvironmentVariable("QV_TAB").split(QLatin1Char('.'));
@@ -88,7 +108,7 @@ void ScheduleTimedHooks(TMainForm& form)
     const QString shot = qEnvironmentVariable("QV_SCREENSHOT");
     if (!shot.isEmpty()) {
         QTimer::singleShot(EnvInt("QV_SCREENSHOT_MS", 1500), &form, [&form, shot] {
-            if (!form.grab().save(shot))
+            if (!ShotTarget(form)->grab().save(shot))
                 std::fprintf(stderr, "QV_SCREENSHOT: cannot write %s\n", shot.toUtf8().constData());
             QApplication::quit();
         });

@@ -9,7 +9,8 @@
 //   QV_CLICK=a,b,...       after showing, click these buttons (object names) in turn,
 //                          one every QV_CLICK_GAP_MS (default 300) milliseconds
 //   QV_SCREENSHOT=file.png grab the window into the file QV_SCREENSHOT_MS (default 1500)
-//                          milliseconds after showing, then quit
+//                          milliseconds after showing, then quit; a message box open
+//                          then is grabbed instead, with its details unfolded
 //   QV_QUIT_MS=n           quit n milliseconds after showing
 // Without them the program starts exactly as it would for an operator.
 #pragma once

@@ -1,6 +1,7 @@
 // Start-up: the application, the visual style, the main window, the event loop.
 // Hooks for unattended runs are in AutomationHooks.h.
 #include "AutomationHooks.h"
+#include "CommandLine.h"
 #include "serial/CPort.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -18,6 +20,21 @@ int main(int argc, char* argv[])
     QElapsedTimer clock;
     clock.start();
 
+    const TCommandLine cl = ParseCommandLine(argc, argv);
+    switch (cl.action) {
+    case TCommandLine::Help:
+        std::fputs(cUsage, stdout);
+        return EXIT_SUCCESS;
+    case TCommandLine::Version:
+        std::puts("quorvantel " QV_VERSION);
+        return EXIT_SUCCESS;
+    case TCommandLine::Refused:
+        std::fprintf(stderr, "quorvantel: %s\nTry 'quorvantel --help'.\n", cl.error.c_str());
+        return 2;
+    case TCommandLine::Run:
+        break;
+    }
+
     // No application display name: Qt would append it to the window's
     // caption in the title bar.
     QApplication app(argc, argv);
@@ -26,7 +43,7 @@ int main(int argc, char* argv[])
     // A style that cannot be applied leaves the plain look; nothing is said.
     ApplyVisualStyle(app);
 
-    const std::string portArg = argc > 1 ? std::string(argv[1]) : std::string();
+    const std::string& portArg = cl.port;
     std::unique_ptr<TMainForm> form;
     try {
         form = std::make_unique<TMainForm>(portArg);

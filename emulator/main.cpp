@@ -45,7 +45,8 @@ const char* const cUsage =
     "  --link PATH         make PATH a symlink to the terminal while running\n"
     "  --flash-out FILE    write the flash image (1 MiB, erased = FF) to FILE on exit\n"
     "  --quiet             do not print the frames\n"
-    "  --help              show this text\n";
+    "  --help              show this text\n"
+    "  --version           show the version\n";
 
 bool ParseUnsigned(std::string_view text, unsigned long long max, unsigned long long& out)
 {
@@ -107,6 +108,10 @@ int ParseArgs(int argc, char** argv, TArgs& a)
         const std::string_view opt = argv[i];
         if (opt == "--help" || opt == "-h") {
             std::cout << cUsage;
+            return 0;
+        }
+        if (opt == "--version") {
+            std::cout << "quorvantel-emulator " QV_VERSION "\n";
             return 0;
         }
         if (opt == "--no-pace") {

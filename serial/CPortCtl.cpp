@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <strings.h>
 #include <utility>
 
 namespace {
@@ -16,6 +20,28 @@ int FindItem(const QComboBox* items, const std::string& text)
 {
     // MatchFixedString without MatchCaseSensitive compares without regard to case.
     return items->findText(QString::fromStdString(text), Qt::MatchFixedString);
+}
+
+void ReadPortList(std::vector<std::string>& ports)
+{
+    if (const auto& lister = PortLister()) {
+        lister(ports);
+        SortPortNames(ports);
+    } else {
+        EnumComPorts(ports);
+    }
+}
+
+bool DeviceExists(const std::string& name)
+{
+    struct stat st;
+    return stat(PortNameToDevice(name).c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+bool ListedNoCase(const std::vector<std::string>& ports, const std::string& name)
+{
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const std::string& p) { return strcasecmp(p.c_str(), name.c_str()) == 0; });
 }
 
 } // namespace
@@ -46,12 +72,7 @@ void TComSelect::SetComProperty(TComProperty value)
 void TComSelect::SelectPort()
 {
     std::vector<std::string> ports;
-    if (const auto& lister = PortLister()) {
-        lister(ports);
-        SortPortNames(ports);
-    } else {
-        EnumComPorts(ports);
-    }
+    ReadPortList(ports);
     if (!FItems)
         return;
     FItems->clear();
@@ -190,6 +211,39 @@ void TComComboBox::Change()
     FComSelect.Change(GetText());
     if (FComSelect.FAutoApply)
         ApplySettings();
+}
+
+void TComComboBox::showPopup()
+{
+    if (FComSelect.FComProperty == cpPort)
+        RefreshPortList();
+    QComboBox::showPopup();
+}
+
+void TComComboBox::RefreshPortList()
+{
+    std::vector<std::string> ports;
+    try {
+        ReadPortList(ports);
+    } catch (const std::exception&) {
+        return; // nothing may reach Qt from here; the list shown stays
+    }
+    // The chosen port stays while its device is there, also when the system
+    // does not list it (a pseudo-terminal named on the command line); it
+    // keeps its place at the end, as the window adds it at start.
+    const std::string chosen = GetText();
+    if (!chosen.empty() && !ListedNoCase(ports, chosen) && DeviceExists(chosen))
+        ports.push_back(chosen);
+    bool same = int(ports.size()) == count();
+    for (int i = 0; same && i < count(); ++i)
+        same = itemText(i).toStdString() == ports[std::size_t(i)];
+    if (same)
+        return;
+    // Only the list changes: the port is not touched and no choice is made.
+    clear();
+    for (const auto& p : ports)
+        addItem(QString::fromStdString(p));
+    setCurrentIndex(chosen.empty() ? -1 : FindItem(this, chosen));
 }
 
 void TComComboBox::Notification()

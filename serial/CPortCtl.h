@@ -76,8 +76,13 @@ public:
 protected:
     // The bound port is being destroyed.
     void Notification();
+    // A port selector reads the port list again each time it drops down, so
+    // that adapters plugged in or pulled out since are seen.
+    void showPopup() override;
 
 private:
+    void RefreshPortList();
+
     TComSelect FComSelect;
     QMetaObject::Connection FPortDestroyed;
 };

@@ -1,6 +1,7 @@
 // The open/close button and the opening of the port before a send.
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
+#include "serial/OpenFailure.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
 #include "ui/Wiring.h"
@@ -13,6 +14,15 @@ QString CannotOpenText(const TComComboBox* portSelector)
 {
     return QStringLiteral("Nie można otwortzyć portu ") +
            QString::fromStdString(portSelector->GetText());
+}
+
+// The box keeps its text; the reason goes to its details and, as one line,
+// to the operator log.
+void TellCannotOpen(TMainForm* form, const EComPort& e)
+{
+    const QString reason = QString::fromStdString(PortFailureReason(e, form->ComPort1->Port()));
+    form->AppendLog(reason);
+    Dialogs().DetailedMessage(form, CannotOpenText(form->cbComName), reason);
 }
 
 } // namespace
@@ -37,9 +47,9 @@ bool TMainForm::IfOpenPort()
         return true;
     try {
         ComPort1->Open();
-    } catch (const EComPort&) {
+    } catch (const EComPort& e) {
         btnOpenClose->setText(QStringLiteral("Open"));
-        Dialogs().Message(this, CannotOpenText(cbComName));
+        TellCannotOpen(this, e);
         return false;
     }
     return true;
@@ -56,9 +66,9 @@ void TMainForm::btnOpenCloseClick()
             ComPort1->Open();
             btnOpenClose->setText(QStringLiteral("Close"));
         }
-    } catch (const EComPort&) {
+    } catch (const EComPort& e) {
         btnOpenClose->setText(QStringLiteral("Open"));
-        Dialogs().Message(this, CannotOpenText(cbComName));
+        TellCannotOpen(this, e);
     }
 }
 

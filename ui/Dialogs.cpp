@@ -18,6 +18,12 @@ public:
         QMessageBox box(QMessageBox::Information, BoxTitle(), text, QMessageBox::Ok, parent);
         box.exec();
     }
+    void DetailedMessage(QWidget* parent, const QString& text, const QString& details) override
+    {
+        QMessageBox box(QMessageBox::Information, BoxTitle(), text, QMessageBox::Ok, parent);
+        box.setDetailedText(details);
+        box.exec();
+    }
     bool Question(QWidget* parent, const QString& text) override
     {
         QMessageBox box(QMessageBox::Question, BoxTitle(), text,

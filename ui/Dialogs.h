@@ -13,6 +13,13 @@ public:
     virtual ~IDialogs() = default;
     // Modal box with a text and OK; returns when it is closed.
     virtual void Message(QWidget* parent, const QString& text) = 0;
+    // The same box with a detailed text the operator can unfold. A seam that
+    // does not override it shows the text alone.
+    virtual void DetailedMessage(QWidget* parent, const QString& text, const QString& details)
+    {
+        (void)details;
+        Message(parent, text);
+    }
     // Modal box with Yes and No; true for Yes.
     virtual bool Question(QWidget* parent, const QString& text) = 0;
     // The standard error dialog for an error that escaped a handler.

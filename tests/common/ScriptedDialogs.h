@@ -13,6 +13,8 @@
 class TScriptedDialogs final : public IDialogs {
 public:
     QStringList messages, questions, errors;
+    // The detailed text of each message, in step with `messages` (empty: none).
+    QStringList details;
     bool answer = false;
     // Run where the box would be open (inside its nested loop).
     std::function<void(const QString&)> onMessage;
@@ -21,6 +23,14 @@ public:
     void Message(QWidget*, const QString& text) override
     {
         messages << text;
+        details << QString();
+        if (onMessage)
+            onMessage(text);
+    }
+    void DetailedMessage(QWidget*, const QString& text, const QString& detailText) override
+    {
+        messages << text;
+        details << detailText;
         if (onMessage)
             onMessage(text);
     }

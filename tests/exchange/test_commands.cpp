@@ -146,7 +146,9 @@ private slots:
         f.btnTestConnection->click();
         QCOMPARE(rig->dialogs.messages, QStringList{expected});
         QVERIFY(!f.ComPort1->Connected());
-        QVERIFY(LogLines(f).isEmpty());
+        // No frame is listed; only the reason the port would not open.
+        QCOMPARE(LogLines(f), QStringList{QStringLiteral("Port %1 jest używany przez inny program.")
+                                              .arg(QString::fromStdString(rig->emu.SlavePath()))});
         QVERIFY(rig->emu.Frames().empty());
         QVERIFY(rig->Idle());
         // Nothing armed, so no timeout box can follow: the countdown is off.

@@ -1,0 +1,196 @@
+// Ports as a Linux user meets them: the selector's list follows adapters
+// plugged in and pulled out (pseudo-terminals made and closed here), and a
+// port that will not open says why.
+#include "tests/common/WindowRig.h"
+
+#include "serial/CPort.h"
+#include "serial/CPortCtl.h"
+#include "ui/MainUnit.h"
+
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const QString cCantOpen = QStringLiteral("Nie można otwortzyć portu ");
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The system's list as far as pseudo-terminals go: whatever is in /dev/pts now.
+void ListPseudoTerminals()
+{
+    TComSelect::SetPortLister([](std::vector<std::string>& ports) {
+        ports.clear();
+        for (const QString& n : QDir(QStringLiteral("/dev/pts")).entryList(QDir::System))
+            if (n != QLatin1String("ptmx"))
+                ports.push_back("/dev/pts/" + n.toStdString());
+    });
+}
+
+// Pulls a pseudo-terminal out: its node goes at once, while a descriptor kept
+// on its slave stops the index being given to anyone else (other tests make
+// pseudo-terminals meanwhile) until the test ends.
+class TPulledOut {
+public:
+    explicit TPulledOut(std::unique_ptr<TPty>& pty)
+        : fd_(::open(pty->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
+    {
+        pty.reset();
+    }
+    ~TPulledOut()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool Ok() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// Opens and closes the drop-down as the operator does.
+void DropDown(QComboBox& box)
+{
+    box.showPopup();
+    box.hidePopup();
+}
+
+} // namespace
+
+class TestPorts : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { TComSelect::SetPortLister(nullptr); }
+
+    void listFollowsPluggedAdapters()
+    {
+        ListPseudoTerminals();
+        auto a = std::make_unique<TPty>(EPtyEnd::WatchedMaster);
+        auto b = std::make_unique<TPty>(EPtyEnd::WatchedMaster);
+        QVERIFY(a->Ok() && b->Ok());
+        const QString pa = Q(a->SlavePath()), pb = Q(b->SlavePath());
+        TComPort port(nullptr);
+        TComComboBox box;
+        box.SetComProperty(cpPort);
+        box.SetAutoApply(true);
+        box.SetComPort(&port);
+        QVERIFY(ComboItems(&box).contains(pa) && ComboItems(&box).contains(pb));
+        box.setCurrentIndex(box.findText(pa));
+        box.Change(); // the operator's choice (the window wires it to activated)
+        QCOMPARE(port.Port(), a->SlavePath());
+
+        // One pulled out, another plugged in: seen at the next drop-down, choice kept.
+        TPty c(EPtyEnd::WatchedMaster);
+        QVERIFY(c.Ok());
+        TPulledOut goneB(b);
+        QVERIFY(goneB.Ok());
+        QVERIFY(!ComboItems(&box).contains(Q(c.SlavePath())));
+        DropDown(box);
+        QVERIFY(!ComboItems(&box).contains(pb));
+        QVERIFY(ComboItems(&box).contains(Q(c.SlavePath())));
+        QCOMPARE(box.GetText(), a->SlavePath());
+        QCOMPARE(box.ComSelect().FPort, a->SlavePath());
+
+        // The chosen one pulled out: it goes, nothing is chosen, the port keeps its name.
+        TPulledOut goneA(a);
+        QVERIFY(goneA.Ok());
+        DropDown(box);
+        QVERIFY(!ComboItems(&box).contains(pa));
+        QCOMPARE(box.currentIndex(), -1);
+        QCOMPARE(port.Port(), pa.toStdString());
+        QVERIFY(!port.Connected());
+
+        // A list that cannot be read leaves the list shown as it is.
+        const QStringList before = ComboItems(&box);
+        TComSelect::SetPortLister([](std::vector<std::string>&) { throw EComPort(CError_RegError, EIO, "registry read"); });
+        DropDown(box);
+        QCOMPARE(ComboItems(&box), before);
+    }
+
+    void portNamedAtStartStaysWhileItExists()
+    {
+        // The system lists no pseudo-terminal; the one given at start stays while it exists.
+        TDialogsScope scope;
+        TComSelect::SetPortLister([](std::vector<std::string>& ports) { ports = {"/nonexistent/qv-tty0"}; });
+        auto pty = std::make_unique<TPty>(EPtyEnd::WatchedMaster);
+        QVERIFY(pty->Ok());
+        const QString path = Q(pty->SlavePath());
+        TMainForm f(pty->SlavePath());
+        QCOMPARE(ComboItems(f.cbComName), (QStringList{"/nonexistent/qv-tty0", path}));
+        DropDown(*f.cbComName);
+        QCOMPARE(ComboItems(f.cbComName), (QStringList{"/nonexistent/qv-tty0", path}));
+        QCOMPARE(f.cbComName->GetText(), pty->SlavePath());
+        TPulledOut gone(pty);
+        QVERIFY(gone.Ok());
+        DropDown(*f.cbComName);
+        QCOMPARE(ComboItems(f.cbComName), QStringList{"/nonexistent/qv-tty0"});
+        QCOMPARE(f.cbComName->GetText(), std::string());
+        QCOMPARE(scope.dialogs.Count(), 0);
+    }
+
+    void failureReasonInDetailsAndLog_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("in use") << "busy";
+        QTest::newRow("no permission") << "denied";
+        QTest::newRow("not a terminal") << "file";
+    }
+
+    void failureReasonInDetailsAndLog()
+    {
+        QFETCH(QString, kind);
+        if (kind == QLatin1String("denied") && geteuid() == 0)
+            QSKIP("root opens a port whatever its permissions say");
+        TPty pty(EPtyEnd::WatchedMaster);
+        QVERIFY(pty.Ok());
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        std::string port = pty.SlavePath();
+        QString reason;
+        std::unique_ptr<TDeviceLock> lock;
+        if (kind == QLatin1String("missing")) {
+            port = "/nonexistent/qv-tty0";
+            reason = QStringLiteral("Port /nonexistent/qv-tty0 nie istnieje (urządzenie nie jest podłączone).");
+        } else if (kind == QLatin1String("busy")) {
+            lock = std::make_unique<TDeviceLock>(port.c_str());
+            reason = QStringLiteral("Port %1 jest używany przez inny program.").arg(Q(port));
+        } else if (kind == QLatin1String("denied")) {
+            QCOMPARE(chmod(port.c_str(), 0), 0);
+            reason = QStringLiteral("Brak uprawnień do portu %1. Użytkownik musi należeć do grupy dialout: "
+                                    "sudo usermod -aG dialout $USER, potem trzeba się wylogować i "
+                                    "zalogować ponownie.").arg(Q(port));
+        } else {
+            port = file.fileName().toStdString();
+            reason = QStringLiteral("Port %1: %2 (błąd systemu %3).")
+                         .arg(Q(port), QString::fromLocal8Bit(std::strerror(ENOTTY)))
+                         .arg(ENOTTY);
+        }
+        TDialogsScope scope;
+        TComSelect::SetPortLister([port](std::vector<std::string>& ports) { ports = {port}; });
+        TMainForm f(port);
+        f.Memo1->appendPlainText(QStringLiteral("earlier line"));
+
+        // Both ways of opening tell the same: the box's text unchanged, the reason in its details and the log.
+        f.btnOpenClose->click();
+        QVERIFY(!f.IfOpenPort());
+        const QString text = cCantOpen + Q(port);
+        QCOMPARE(scope.dialogs.messages, (QStringList{text, text}));
+        QCOMPARE(scope.dialogs.details, (QStringList{reason, reason}));
+        QCOMPARE(f.Memo1->toPlainText(), QStringLiteral("earlier line\n") + reason + QLatin1Char('\n') + reason);
+        QCOMPARE(f.btnOpenClose->text(), QStringLiteral("Open"));
+        QVERIFY(!f.ComPort1->Connected());
+        QVERIFY(scope.dialogs.errors.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPorts)
+#include "test_ports.moc"
