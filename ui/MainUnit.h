@@ -217,8 +217,8 @@ private:
     // The wait for a flash page's confirmation has run out.
     void FlashPageTimeout();
     void SetFlashStage(TFlashStage stage);
-    // Ends an update whose wait was forgotten (another command re-armed or
-    // ended it, or the wait for the CPU command ran out).
+    // Ends an update whose wait is gone (ended by another command's answer,
+    // or the wait for the CPU command ran out or was replaced).
     void CheckFlashStage();
     void SpeedAdvice();
     void StartTransfer(std::uint32_t firstPart, int barMaximum);

@@ -44,9 +44,11 @@ void TMainForm::SetFlashStage(TFlashStage stage)
 
 void TMainForm::CheckFlashStage()
 {
-    // Another command sent meanwhile may have replaced or ended the wait;
-    // with nothing awaited no question or answer could end the update.
-    if ((FlashStage == TFlashStage::Transfer && AutoTimer.cmd != cmd_ProgramFlashPage) ||
+    // Another command sent meanwhile may replace the wait, and its answer
+    // ends it. A transfer with nothing awaited gets neither a confirmation
+    // question nor a next page: it is over. The wait for the CPU command is
+    // over once that command is no longer the one awaited.
+    if ((FlashStage == TFlashStage::Transfer && AutoTimer.cmd == 0) ||
         (FlashStage == TFlashStage::AwaitCpu && AutoTimer.cmd != cmd_UpgreadeCPU))
         SetFlashStage(TFlashStage::Idle);
 }

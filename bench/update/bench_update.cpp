@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -149,12 +151,14 @@ struct TBenchDialogs : IDialogs {
     bool closed = false;
     qint64 closedAt = 0;
     long rssAtClose = 0;
+    std::size_t heapAtClose = 0;
     QElapsedTimer* clock = nullptr;
     void Message(QWidget*, const QString& text) override
     {
         if (text == closing) {
             closedAt = clock->elapsed();
             rssAtClose = StatusKiB("VmRSS");
+            heapAtClose = mallinfo2().uordblks;
             closed = true;
         }
     }
@@ -181,6 +185,7 @@ struct TRun {
     double wallS = 0, floorS = 0;
     long pages = 0;
     long rssStart = 0, rssEnd = 0, peak = 0;
+    double heapGrowthMiB = 0; // bytes in use on the heap, end minus start
     bool ok = false;
 };
 
@@ -201,11 +206,13 @@ TRun RunUpdate(TMainForm& form, TBenchDialogs& dialogs, QPushButton* button, lon
     button->click();
     // The first page is on the line: the transfer has started.
     r.rssStart = StatusKiB("VmRSS");
+    const std::size_t heapStart = mallinfo2().uordblks;
     while (!dialogs.closed && clock.elapsed() < 1800000)
         Pump();
     r.ok = dialogs.closed;
     r.wallS = dialogs.closedAt / 1000.0;
     r.rssEnd = dialogs.rssAtClose;
+    r.heapGrowthMiB = (double(dialogs.heapAtClose) - double(heapStart)) / 1048576.0;
     r.peak = StatusKiB("VmHWM");
     r.pages = pages;
     r.floorS = pages * PageFloorS(form.StartBytePauseMs);
@@ -230,6 +237,100 @@ std::vector<std::uint8_t> ReadBytes(const QString& path)
 {
     std::ifstream f(path.toStdString(), std::ios::binary);
     return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// Waits until nothing is awaited and no update runs, then brings controller
+// and line to 115200 bit/s.
+void ToHighSpeed(TMainForm& form)
+{
+    QElapsedTimer t;
+    t.start();
+    while ((form.AutoTimer.cmd != 0 || form.FlashStage != TMainForm::TFlashStage::Idle) &&
+           t.elapsed() < 5000)
+        Pump();
+    form.btnSetHiSpeed->click();
+    t.start();
+    while (form.AutoTimer.cmd != 0 && t.elapsed() < 5000)
+        Pump();
+}
+
+// True when the emulator's flash holds `expect` from `at` on.
+bool FlashHolds(TChild& child, const QString& flashPath, const std::vector<std::uint8_t>& expect,
+                std::size_t at)
+{
+    if (child.Ask("flash " + flashPath.toStdString()) != "ok")
+        return false;
+    const auto flash = ReadBytes(flashPath);
+    return flash.size() >= at + expect.size() && std::equal(expect.begin(), expect.end(), flash.begin() + long(at));
+}
+
+struct TFiles {
+    QTemporaryDir dir;
+    std::vector<std::uint8_t> cpu, gfx;
+    QString cpuPath = dir.filePath(QStringLiteral("bench.bin"));
+    QString gfxPath = dir.filePath(QStringLiteral("bench.qgf"));
+    QString flashPath = dir.filePath(QStringLiteral("flash.img"));
+
+    bool Write(long gfxSize)
+    {
+        cpu.resize(std::size_t(cCpuFileSize));
+        gfx.resize(std::size_t(gfxSize));
+        for (std::size_t i = 0; i < cpu.size(); ++i)
+            cpu[i] = std::uint8_t(i * 13 + i / 256);
+        std::memcpy(cpu.data() + offsetof(sflashrecord, size), &cFullHeaderSize, 4);
+        for (std::size_t i = 0; i < gfx.size(); ++i)
+            gfx[i] = std::uint8_t(i * 7 + i / 256 + 1);
+        return WriteBytes(cpuPath, cpu) && WriteBytes(gfxPath, gfx);
+    }
+};
+
+int RunBoth(TMainForm& form, TBenchDialogs& dialogs, TChild& child, TFiles& files)
+{
+    ToHighSpeed(form);
+    std::printf("line at %d bit/s, receiver pause %d ms\n", cLineRate, form.StartBytePauseMs);
+
+    dialogs.file = files.cpuPath;
+    dialogs.closing = QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?");
+    const TRun cpuRun = RunUpdate(form, dialogs, form.btnFlash, CpuLastPart(cFullHeaderSize) - 15);
+    // The closing command 3 switches both sides back to 9600.
+    ToHighSpeed(form);
+    const bool cpuImage = FlashHolds(child, files.flashPath, files.cpu, std::size_t(cCpuImageOffset));
+
+    const long gfxSize = long(files.gfx.size());
+    const long gfxPages = gfxSize >= cFlashImageSize ? cPartCount : (gfxSize + 255) / 256;
+    if (gfxPages < cPartCount)
+        child.Ask("short " + std::to_string(gfxPages - 1));
+    // The log starts empty, so that its share below is this run's alone.
+    form.btnClearMemo->click();
+    dialogs.file = files.gfxPath;
+    dialogs.closing = QStringLiteral("Dane graficzne zostały zaktualizowane.");
+    const TRun gfxRun = RunUpdate(form, dialogs, form.btnAutoRun, gfxPages);
+    std::vector<std::uint8_t> expect(std::size_t(gfxPages) * 256, 0);
+    std::copy_n(files.gfx.begin(),
+                std::min<std::size_t>({files.gfx.size(), expect.size(), std::size_t(cFlashImageSize)}),
+                expect.begin());
+    const bool gfxImage = FlashHolds(child, files.flashPath, expect, 0);
+
+    std::printf("graphics file %ld bytes%s\n", gfxSize,
+                gfxPages < cPartCount ? " (run ended after the file's own pages)" : "");
+    Print("graphics update", gfxRun);
+    std::printf("  flash image equals the file: %s\n", gfxImage ? "yes" : "NO");
+    std::printf("  tool memory: peak %.1f MiB (goal < 80), growth during the transfer %+.2f MiB "
+                "(goal < 2; RSS %.1f -> %.1f MiB)\n",
+                gfxRun.peak / 1024.0, (gfxRun.rssEnd - gfxRun.rssStart) / 1024.0,
+                gfxRun.rssStart / 1024.0, gfxRun.rssEnd / 1024.0);
+    // The log keeps one line per confirmation received, by design; clearing
+    // it shows its share of the growth.
+    const std::size_t heapWithLog = mallinfo2().uordblks;
+    const int logLines = form.Memo1->document()->blockCount();
+    form.btnClearMemo->click();
+    const double logMiB = (double(heapWithLog) - double(mallinfo2().uordblks)) / 1048576.0;
+    std::printf("  heap in use grew %+.2f MiB; the operator log's %d lines hold %.2f MiB of it, "
+                "the rest %+.2f MiB\n",
+                gfxRun.heapGrowthMiB, logLines, logMiB, gfxRun.heapGrowthMiB - logMiB);
+    Print("CPU firmware update", cpuRun);
+    std::printf("  flash image equals the file from address 4096: %s\n", cpuImage ? "yes" : "NO");
+    return gfxRun.ok && cpuRun.ok && gfxImage && cpuImage ? 0 : 1;
 }
 
 } // namespace
@@ -263,81 +364,20 @@ int main(int argc, char** argv)
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    std::vector<std::uint8_t> cpu(cCpuFileSize), gfx;
-    gfx.resize(std::size_t(gfxSize));
-    for (std::size_t i = 0; i < cpu.size(); ++i)
-        cpu[i] = std::uint8_t(i * 13 + i / 256);
-    std::memcpy(cpu.data() + 64, &cFullHeaderSize, 4);
-    for (std::size_t i = 0; i < gfx.size(); ++i)
-        gfx[i] = std::uint8_t(i * 7 + i / 256 + 1);
-    const QString cpuPath = dir.filePath(QStringLiteral("bench.bin"));
-    const QString gfxPath = dir.filePath(QStringLiteral("bench.qgf"));
-    const QString flashPath = dir.filePath(QStringLiteral("flash.img"));
-    if (!WriteBytes(cpuPath, cpu) || !WriteBytes(gfxPath, gfx)) {
+    TFiles files;
+    if (!files.Write(gfxSize)) {
         std::fprintf(stderr, "cannot write the update files\n");
         return 1;
     }
-
     QTimer ticker;
     ticker.start(20);
     TBenchDialogs dialogs;
     SetDialogs(&dialogs);
-    int status = 0;
+    int status = 1;
     {
         TMainForm form(slave);
         form.show();
-        // Controller and line to 115200 first.
-        form.btnSetHiSpeed->click();
-        QElapsedTimer t;
-        t.start();
-        while (form.AutoTimer.cmd != 0 && t.elapsed() < 5000)
-            Pump();
-        std::printf("line at %d bit/s, receiver pause %d ms\n", cLineRate, form.StartBytePauseMs);
-
-        dialogs.file = cpuPath;
-        dialogs.closing = QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?");
-        const TRun cpuRun = RunUpdate(form, dialogs, form.btnFlash, CpuLastPart(cFullHeaderSize) - 15);
-        // The closing command 3 switches both sides back to 9600; back up again.
-        t.start();
-        while ((form.AutoTimer.cmd != 0 || form.FlashStage != TMainForm::TFlashStage::Idle) &&
-               t.elapsed() < 5000)
-            Pump();
-        form.btnSetHiSpeed->click();
-        t.start();
-        while (form.AutoTimer.cmd != 0 && t.elapsed() < 5000)
-            Pump();
-        bool cpuImage = child.Ask("flash " + flashPath.toStdString()) == "ok";
-        auto flash = ReadBytes(flashPath);
-        cpuImage = cpuImage && flash.size() >= std::size_t(cCpuImageOffset + cCpuFileSize) &&
-                   std::equal(cpu.begin(), cpu.end(), flash.begin() + cCpuImageOffset);
-
-        const long gfxPages = gfxSize >= cFlashImageSize ? cPartCount : (gfxSize + 255) / 256;
-        if (gfxPages < cPartCount)
-            child.Ask("short " + std::to_string(gfxPages - 1));
-        dialogs.file = gfxPath;
-        dialogs.closing = QStringLiteral("Dane graficzne zostały zaktualizowane.");
-        const TRun gfxRun = RunUpdate(form, dialogs, form.btnAutoRun, gfxPages);
-        bool gfxImage = child.Ask("flash " + flashPath.toStdString()) == "ok";
-        flash = ReadBytes(flashPath);
-        std::vector<std::uint8_t> expect(std::size_t(gfxPages) * 256, 0);
-        std::copy_n(gfx.begin(), std::min<std::size_t>({gfx.size(), expect.size(), std::size_t(cFlashImageSize)}),
-                    expect.begin());
-        gfxImage = gfxImage && flash.size() >= expect.size() &&
-                   std::equal(expect.begin(), expect.end(), flash.begin());
-
-        std::printf("graphics file %ld bytes%s\n", gfxSize,
-                    gfxPages < cPartCount ? " (run ended after the file's own pages)" : "");
-        Print("graphics update", gfxRun);
-        std::printf("  flash image equals the file: %s\n", gfxImage ? "yes" : "NO");
-        std::printf("  tool memory: peak %.1f MiB (goal < 80), growth during the transfer %+.2f MiB "
-                    "(goal < 2; RSS %.1f -> %.1f MiB)\n",
-                    gfxRun.peak / 1024.0, (gfxRun.rssEnd - gfxRun.rssStart) / 1024.0,
-                    gfxRun.rssStart / 1024.0, gfxRun.rssEnd / 1024.0);
-        Print("CPU firmware update", cpuRun);
-        std::printf("  flash image equals the file from address 4096: %s\n", cpuImage ? "yes" : "NO");
-        if (!gfxRun.ok || !cpuRun.ok || !gfxImage || !cpuImage)
-            status = 1;
+        status = RunBoth(form, dialogs, child, files);
     }
     SetDialogs(nullptr);
     std::fclose(child.in);

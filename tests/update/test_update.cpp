@@ -255,6 +255,29 @@ private slots:
         QVERIFY(ButtonsEnabled(Form()));
     }
 
+    void cpuCommandUnanswered()
+    {
+        // The closing command 3 gets no answer: the general timeout, and the
+        // buttons come back; the line keeps the transfer's speed.
+        QVERIFY(StartRig([](TEmulator& emu) {
+            emu.OnFrame([&emu](const std::string& frame, bool) {
+                if (frame.size() > 1 && std::uint8_t(frame[1]) == cmd_UpgreadeCPU)
+                    emu.DropAnswers(1);
+            });
+        }));
+        bool lockedWhileWaiting = false;
+        rig->dialogs.onMessage = [&](const QString& text) {
+            if (text == cTimeoutText)
+                lockedWhileWaiting = ButtonsDisabled(Form());
+        };
+        QVERIFY(StartCpu(CpuFile(cSmallSize)));
+        QVERIFY(WaitUntil([&] { return rig->dialogs.messages.contains(cTimeoutText); }, 10000));
+        QVERIFY(lockedWhileWaiting);
+        QVERIFY(WaitUntil([&] { return ButtonsEnabled(Form()); }, 1000));
+        QCOMPARE(CountCommand(rig->emu, cmd_UpgreadeCPU), 1);
+        QVERIFY(!LogLines(Form()).contains(QStringLiteral("cmd_UpgradeCPU")));
+    }
+
     void confirmations_data()
     {
         QTest::addColumn<int>("fault");
