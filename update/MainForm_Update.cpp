@@ -45,9 +45,9 @@ void TMainForm::SetFlashStage(TFlashStage stage)
 void TMainForm::CheckFlashStage()
 {
     // Another command sent meanwhile may replace the wait, and its answer
-    // ends it. A transfer with nothing awaited gets neither a confirmation
-    // question nor a next page: it is over. The wait for the CPU command is
-    // over once that command is no longer the one awaited.
+    // ends it. A transfer with nothing awaited never reaches the resend
+    // question again: it is over. The wait for the CPU command is over once
+    // that command is no longer the one awaited.
     if ((FlashStage == TFlashStage::Transfer && AutoTimer.cmd == 0) ||
         (FlashStage == TFlashStage::AwaitCpu && AutoTimer.cmd != cmd_UpgreadeCPU))
         SetFlashStage(TFlashStage::Idle);

@@ -316,7 +316,7 @@ int RunBoth(TMainForm& form, TBenchDialogs& dialogs, TChild& child, TFiles& file
     Print("graphics update", gfxRun);
     std::printf("  flash image equals the file: %s\n", gfxImage ? "yes" : "NO");
     std::printf("  tool memory: peak %.1f MiB (goal < 80), growth during the transfer %+.2f MiB "
-                "(goal < 2; RSS %.1f -> %.1f MiB)\n",
+                "(goal < 2; RSS %.1f -> %.1f MiB; log emptied before the run)\n",
                 gfxRun.peak / 1024.0, (gfxRun.rssEnd - gfxRun.rssStart) / 1024.0,
                 gfxRun.rssStart / 1024.0, gfxRun.rssEnd / 1024.0);
     // The log keeps one line per confirmation received, by design; clearing

@@ -250,6 +250,7 @@ private slots:
             QVERIFY(!rig->emu.WaitForFrames(2, 1500));
             QCOMPARE(rig->emu.PageAddresses(), Addresses({16}));
             QVERIFY(LogLines(Form()).isEmpty());
+            QCOMPARE(Form().pBar->value(), 16);
             QCOMPARE(rig->dialogs.questions.filter(cResend).size(), 1);
         }
         QVERIFY(ButtonsEnabled(Form()));
