@@ -286,8 +286,8 @@ private slots:
         std::vector<std::uint32_t> again = Addresses({16});
         const auto all = Range(16, cSmallLast);
         again.insert(again.end(), all.begin(), all.end());
-        std::vector<std::uint32_t> twice = Range(16, 20);
-        for (std::uint32_t p = 21; p <= cSmallLast; ++p)
+        std::vector<std::uint32_t> twice = Range(16, 33);
+        for (std::uint32_t p = 34; p <= cSmallLast; ++p)
             twice.insert(twice.end(), {p * 256, p * 256});
         QTest::newRow("Response 2") << 2 << all;
         QTest::newRow("Response 3") << 3 << all;
@@ -298,18 +298,19 @@ private slots:
     {
         QFETCH(int, fault);
         QFETCH(std::vector<std::uint32_t>, pages);
-        // The confirmation of page 20 comes twice. Answers are spaced so that
-        // no two share a read (the receiver would take them as one frame).
+        // The confirmation of page 33 comes twice. From there on answers are
+        // spaced so that no two share a read (the receiver would take them as
+        // one frame and drop it).
         QVERIFY(StartRig([&](TEmulator& emu) {
             if (fault == 5)
                 emu.OnFrame([&emu](const std::string& frame, bool) {
                     if (frame.size() == tProgramFlashPage::cSize &&
-                        GetLE32(reinterpret_cast<const std::uint8_t*>(frame.data()) + 8) == 20 * 256)
-                        emu.RepeatAnswer(60);
+                        GetLE32(reinterpret_cast<const std::uint8_t*>(frame.data()) + 8) == 33 * 256) {
+                        emu.SetAnswerDelayMs(150);
+                        emu.RepeatAnswer(150);
+                    }
                 });
         }));
-        if (fault == 5)
-            rig->emu.SetAnswerDelayMs(60);
         if (fault == 2 || fault == 3)
             rig->emu.SetResponse(std::uint8_t(fault), 100);
         if (fault == 4)
