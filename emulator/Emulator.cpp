@@ -2,6 +2,7 @@
 
 #include "FrameCollector.h"
 #include "PtySpeed.h"
+#include "protocol/flashpage.h"
 #include "protocol/frame.h"
 
 #include <algorithm>
@@ -26,10 +27,6 @@ using TClock = std::chrono::steady_clock;
 
 constexpr int cSlowSpeed = 9600;
 constexpr int cFastSpeed = 115200;
-constexpr std::size_t cPageFrameSize = 272;
-constexpr std::size_t cPageOffAddress = 8;
-constexpr std::size_t cPageOffData = 14;
-constexpr std::size_t cPageSize = 256;
 // While nobody has the slave open the master reports a hang-up at once, so it
 // is left out of poll and looked at again after this pause.
 constexpr int cHangUpRecheckMs = 20;
@@ -70,6 +67,7 @@ struct TEmulator::TImpl {
     std::uint32_t firmware = 0;
     std::uint8_t board = 0;
     bool pace = true;
+    bool paceFrames = false;
     int delayMs = 0;
 
     int dropCount = 0;
@@ -82,6 +80,7 @@ struct TEmulator::TImpl {
     std::optional<std::uint32_t> confirmAddress;
     std::uint8_t response = rec_ResponseOK;
     int responseCount = 0;
+    int repeatGapMs = -1;
     std::vector<std::string> outbox;
 
     std::vector<std::string> frames;
@@ -291,11 +290,12 @@ void TEmulator::TImpl::HandleFrame(const std::string& frame)
             brightness = p[cHeaderSize];
         if (code == cmd_ProgramFlashPage) {
             // Only a whole page frame is programmed and confirmed.
-            if (frame.size() != cPageFrameSize)
+            tProgramFlashPage page;
+            if (!page.Take(frame))
                 return;
-            address = GetLE32(p + cPageOffAddress);
-            if (address <= cFlashSize - cPageSize)
-                std::copy_n(p + cPageOffData, cPageSize, flash.begin() + address);
+            address = page.address();
+            if (address <= cFlashSize - cFlashPageSize)
+                std::copy_n(page.frame(), cFlashPageSize, flash.begin() + address);
             else
                 resp = rec_ResponseWrong; // no such flash: confirmed, but as refused
             pages.push_back(address);
@@ -312,7 +312,7 @@ void TEmulator::TImpl::HandleFrame(const std::string& frame)
             } else if (code == cmd_ProgramFlashPage) {
                 const std::uint32_t named = confirmAddress.value_or(address);
                 confirmAddress.reset();
-                answer = BuildAnswerFrame(code, named, resp, 0);
+                answer = tProgramFlashPageConfirm::Build(named, resp);
             } else {
                 answer = BuildAnswerFrame(code, 0, resp, brightness);
             }
@@ -327,8 +327,22 @@ void TEmulator::TImpl::HandleFrame(const std::string& frame)
             }
         }
     }
-    if (!answer.empty() && !Emit(std::move(answer)))
-        return;
+    if (!answer.empty()) {
+        // With frame pacing the answer starts no earlier than the frame's own
+        // time on the line after it was taken in, as behind a real UART.
+        int spd;
+        bool frameTime;
+        {
+            std::lock_guard lock(mu);
+            spd = speed;
+            frameTime = pace && paceFrames;
+        }
+        if (frameTime &&
+            !Wait(std::chrono::microseconds(static_cast<long long>(frame.size()) * 10 * 1000000 / spd)))
+            return;
+        if (!Emit(std::move(answer)))
+            return;
+    }
 
     // The new speed holds from the first byte after the answer.
     if (code == cmd_Set9600 || code == cmd_Set115200 || code == cmd_UpgreadeCPU) {
@@ -380,6 +394,17 @@ bool TEmulator::TImpl::Emit(std::string answer)
     }
     if (pos < bytes.size() && !WriteChunk(bytes.substr(pos), how))
         return false;
+    int repeatGap;
+    {
+        std::lock_guard lock(mu);
+        repeatGap = repeatGapMs;
+        repeatGapMs = -1;
+    }
+    if (repeatGap >= 0) {
+        if (!Wait(std::chrono::milliseconds(repeatGap)) || !WriteChunk(bytes, how))
+            return false;
+        ++count;
+    }
     {
         std::lock_guard lock(mu);
         if (how.lost) {
@@ -473,6 +498,7 @@ TEmulator::TEmulator(Options options) : d(std::make_unique<TImpl>())
     d->firmware = options.firmwareVersion;
     d->board = options.boardVersion;
     d->pace = options.pace;
+    d->paceFrames = options.paceFrames;
     d->delayMs = options.answerDelayMs;
     d->linkPath = options.symlink;
 }
@@ -623,6 +649,12 @@ void TEmulator::SetPace(bool on)
     d->pace = on;
 }
 
+void TEmulator::SetPaceFrames(bool on)
+{
+    std::lock_guard lock(d->mu);
+    d->paceFrames = on;
+}
+
 void TEmulator::SetAnswerDelayMs(int ms)
 {
     std::lock_guard lock(d->mu);
@@ -677,6 +709,12 @@ void TEmulator::SetResponse(std::uint8_t response, int n)
     std::lock_guard lock(d->mu);
     d->response = response;
     d->responseCount = std::max(0, n);
+}
+
+void TEmulator::RepeatAnswer(int gapMs)
+{
+    std::lock_guard lock(d->mu);
+    d->repeatGapMs = std::max(gapMs, 0);
 }
 
 void TEmulator::SendRaw(const std::string& bytes)

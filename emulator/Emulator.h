@@ -14,7 +14,7 @@
 //   speed go out as garbage of the same length (GarbledAnswers()).
 // - Answers written after the tool has closed the slave are lost (AnswersLost()):
 //   they do not wait in the pty for the next open.
-// - A page frame (code 11) must be 272 bytes; a page beyond the flash is not
+// - A page frame (code 11) must be a whole tProgramFlashPage (protocol/flashpage.h); a page beyond the flash is not
 //   stored and is confirmed with rec_ResponseWrong.
 #pragma once
 
@@ -34,6 +34,9 @@ public:
         bool pace = true;    // answers paced at 10 bit times per byte at the current speed
         int answerDelayMs = 0; // extra delay before each answer
         std::string symlink;   // if set, a symlink to the slave path is created (removed on Stop)
+        // With pace: a frame received also takes its 10 bit times per byte
+        // before it is answered, so a pty exchange lasts as long as on a line.
+        bool paceFrames = false;
     };
 
     // Size of the flash memory image; it starts filled with cFlashErased.
@@ -60,6 +63,7 @@ public:
     void SetBrightness(std::uint8_t);
     void SetVersion(std::uint32_t firmware, std::uint8_t board);
     void SetPace(bool);
+    void SetPaceFrames(bool);
     void SetAnswerDelayMs(int);
 
     // Faults, each applying to the next answer(s) only:
@@ -72,6 +76,8 @@ public:
     void AnswerWithCode(std::uint8_t code);    // next answer carries this code instead
     void ConfirmPageAt(std::uint32_t address); // next page confirmation names this address
     void SetResponse(std::uint8_t response, int n = 1); // next n answers carry this Response byte (2 or 3)
+    // The next answer is written a second time, gapMs after the first.
+    void RepeatAnswer(int gapMs);
     // Unsolicited bytes to the tool (at the current speed); written by the
     // worker, so this returns before they are on the line.
     void SendRaw(const std::string& bytes);

@@ -1,6 +1,8 @@
 #include "Dialogs.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QStringList>
 
 #include <exception>
 
@@ -34,6 +36,43 @@ public:
     void Error(QWidget* parent, const QString& text) override
     {
         QMessageBox::critical(parent, BoxTitle(), text);
+    }
+    QString OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                     const QString& fileName) override
+    {
+        QFileDialog dialog(parent, BoxTitle());
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(QtFilters(filter));
+        QString suffix = defaultExt;
+        suffix.remove(QStringLiteral("*.")).remove(QLatin1Char('*'));
+        dialog.setDefaultSuffix(suffix);
+        dialog.selectFile(fileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
+private:
+    // "Description (*.BIN)|*.BIN" pairs as Qt's "Description (*.BIN *.bin)":
+    // Linux names are case-sensitive, the patterns are meant without case.
+    static QStringList QtFilters(const QString& filter)
+    {
+        QStringList out;
+        const QStringList parts = filter.split(QLatin1Char('|'));
+        for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+            QString description = parts[i];
+            const qsizetype paren = description.lastIndexOf(QLatin1Char('('));
+            if (paren > 0)
+                description.truncate(paren);
+            QStringList patterns;
+            for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+                patterns << p << p.toLower() << p.toUpper();
+            patterns.removeDuplicates();
+            out << description.trimmed() + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+        }
+        return out;
     }
 };
 

@@ -24,6 +24,16 @@ public:
     virtual bool Question(QWidget* parent, const QString& text) = 0;
     // The standard error dialog for an error that escaped a handler.
     virtual void Error(QWidget* parent, const QString& text) = 0;
+    // Modal file-open dialog. `filter` is "description|pattern" pairs joined
+    // by '|', `defaultExt` like "*.BIN", `fileName` the name proposed.
+    // Returns the file picked, or an empty string when cancelled (the default
+    // for seams that show no files).
+    virtual QString OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                             const QString& fileName)
+    {
+        (void)parent, (void)filter, (void)defaultExt, (void)fileName;
+        return {};
+    }
 };
 
 // The seam in force; by default real modal QMessageBoxes.

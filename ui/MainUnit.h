@@ -234,6 +234,23 @@ public:
     TWindowTextFrames WindowTextFrames;
 
     // ---- update (update/) ----
+    // The file-open dialog's settings; FileName keeps the file picked last.
+    struct TOpenDialog {
+        QString Filter;
+        QString DefaultExt;
+        QString FileName = QStringLiteral("Flash");
+    };
+    TOpenDialog OpenDialog1;
+    // Where an update stands. While it is not Idle the update buttons are off.
+    enum class TFlashStage { Idle, Transfer, Closing, AwaitCpu };
+    TFlashStage FlashStage = TFlashStage::Idle;
+    void btnFlashClick();
+    void btnAutoRunClick();
+    void BitBtn1Click();
+    void UpgreadeFlash();
+    void FlashingGFX();
+    bool LoadFlash();
+    bool SendFlashPage(std::uint32_t nrpart);
 
 protected:
     // Closing the window releases the port at once.
@@ -271,6 +288,15 @@ private:
     void TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record);
     // The wait for a flash page's confirmation has run out.
     void FlashPageTimeout();
+    void SetFlashStage(TFlashStage stage);
+    // Ends an update whose wait is gone (ended by another command's answer,
+    // or the wait for the CPU command ran out or was replaced).
+    void CheckFlashStage();
+    void SpeedAdvice();
+    void StartTransfer(std::uint32_t firstPart, int barMaximum);
+    void SendNextFlashPage(std::uint32_t nrpart);
+    void CloseTransfer(std::uint32_t index);
+    QTimer* FlashWatch = nullptr;
     // Sends a complete frame: seal, IfOpenPort, write, log, arm.
     void SendFrame(TBytes frame, std::uint8_t code);
     void SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText);

@@ -1,10 +1,145 @@
-// The window's update procedures and page exchange.
+// The window's update procedures: the "Aktualizacja" buttons, the file
+// choice, the start of a transfer and the answer to the CPU command.
 #include "ui/MainUnit.h"
 
-void TMainForm::ConnectUpdateHandlers() {}
+#include "serial/CPort.h"
+#include "serial/CPortCtl.h"
+#include "ui/Dialogs.h"
+#include "ui/Wiring.h"
+#include "update/flash.h"
 
-void TMainForm::fcmd_UpgreadeCPU() { TakeAnswer(GetCommand.raw); }
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 
-void TMainForm::fcmd_ProgramFlashPage() { AutoTimer = {}; }
+namespace {
+// How often a running update checks that its wait is still armed.
+constexpr int cFlashWatchMs = 100;
+} // namespace
 
-void TMainForm::FlashPageTimeout() {}
+void TMainForm::ConnectUpdateHandlers()
+{
+    Wire(this, btnFlash, &QPushButton::clicked, &TMainForm::btnFlashClick);
+    Wire(this, btnAutoRun, &QPushButton::clicked, &TMainForm::btnAutoRunClick);
+    Wire(this, BitBtn1, &QPushButton::clicked, &TMainForm::BitBtn1Click);
+    FlashWatch = new QTimer(this);
+    FlashWatch->setObjectName(QStringLiteral("FlashWatch"));
+    FlashWatch->setInterval(cFlashWatchMs);
+    Wire(this, FlashWatch, &QTimer::timeout, &TMainForm::CheckFlashStage);
+}
+
+void TMainForm::SetFlashStage(TFlashStage stage)
+{
+    FlashStage = stage;
+    const bool idle = stage == TFlashStage::Idle;
+    // A second procedure must not start in the middle of the first.
+    btnFlash->setEnabled(idle);
+    BitBtn1->setEnabled(idle);
+    btnAutoRun->setEnabled(idle);
+    if (idle)
+        FlashWatch->stop();
+    else if (!FlashWatch->isActive())
+        FlashWatch->start();
+}
+
+void TMainForm::CheckFlashStage()
+{
+    // Another command sent meanwhile may replace the wait, and its answer
+    // ends it. A transfer with nothing awaited never reaches the resend
+    // question again: it is over. The wait for the CPU command is over once
+    // that command is no longer the one awaited.
+    if ((FlashStage == TFlashStage::Transfer && AutoTimer.cmd == 0) ||
+        (FlashStage == TFlashStage::AwaitCpu && AutoTimer.cmd != cmd_UpgreadeCPU))
+        SetFlashStage(TFlashStage::Idle);
+}
+
+void TMainForm::SpeedAdvice()
+{
+    if (cbComSpeed->GetText() == "9600")
+        Dialogs().Message(this, QStringLiteral("Proponuję przełączyć prędkość na 115200."));
+}
+
+bool TMainForm::LoadFlash()
+{
+    const QString name = Dialogs().OpenFile(this, OpenDialog1.Filter, OpenDialog1.DefaultExt,
+                                            OpenDialog1.FileName);
+    if (name.isEmpty())
+        return false;
+    OpenDialog1.FileName = name;
+    // An unreadable file raises here and reaches the operator; nothing is sent.
+    LoadFromFile(name.toStdString());
+    return true;
+}
+
+void TMainForm::btnFlashClick()
+{
+    SpeedAdvice();
+    OpenDialog1.Filter = QStringLiteral("Plik Firmware Quorvantel (*.BIN)|*.BIN");
+    OpenDialog1.DefaultExt = QStringLiteral("*.BIN");
+    OpenDialog1.FileName = QStringLiteral("QuorvantelRS_firmware.bin");
+    UpgreadeFlash();
+}
+
+void TMainForm::UpgreadeFlash()
+{
+    if (FlashStage != TFlashStage::Idle || !LoadFlash())
+        return;
+    if (!Dialogs().Question(this, QStringLiteral("Zaraz zacznie się proces upgreade firmware CPU. "
+                                                 "Nie będzie można go przerwać. Czy mam kontynuować?")))
+        return;
+    if (!LoadCpuFirmware(OpenDialog1.FileName.toStdString())) {
+        Dialogs().Message(this, QStringLiteral("Wybrano zły plik do upgreadu CPU"));
+        return;
+    }
+    StartTransfer(std::uint32_t(cCpuFirstPart), SendFlash.PartFileSize);
+}
+
+void TMainForm::btnAutoRunClick()
+{
+    SpeedAdvice();
+    // The file name stays as the run left it: "Flash", or the file picked last.
+    OpenDialog1.Filter = QStringLiteral("Plik Quorvantel Flash (*.QGF)|*.QGF");
+    OpenDialog1.DefaultExt = QStringLiteral("*.QGF");
+    FlashingGFX();
+}
+
+void TMainForm::FlashingGFX()
+{
+    if (FlashStage != TFlashStage::Idle || !LoadFlash())
+        return;
+    if (!Dialogs().Question(this, QStringLiteral("Zaraz zacznie się proces aktualizowania danych "
+                                                 "graficznych. Nie będzie można go przerwać. Czy "
+                                                 "mam kontynuować?")))
+        return;
+    LoadGraphics(OpenDialog1.FileName.toStdString());
+    StartTransfer(0, cLastPart);
+}
+
+void TMainForm::StartTransfer(std::uint32_t firstPart, int barMaximum)
+{
+    pBar->setMaximum(barMaximum);
+    pBar->setValue(int(firstPart));
+    SetFlashStage(TFlashStage::Transfer);
+    try {
+        if (!SendFlashPage(firstPart))
+            SetFlashStage(TFlashStage::Idle);
+    } catch (...) {
+        SetFlashStage(TFlashStage::Idle);
+        throw;
+    }
+}
+
+void TMainForm::BitBtn1Click() { send_cmd_UpgreadeCPU(); }
+
+void TMainForm::fcmd_UpgreadeCPU()
+{
+    TakeAnswer(GetCommand.raw);
+    LogLine("cmd_UpgradeCPU");
+    if (FlashStage == TFlashStage::AwaitCpu)
+        SetFlashStage(TFlashStage::Idle);
+    // Runs inside the delivery of this answer; the port allows a close there.
+    ComPort1->Close();
+    cbComSpeed->GetComPort()->SetBaudRate(br9600);
+    cbComSpeed->SetText("9600");
+    IfOpenPort();
+}

@@ -45,5 +45,16 @@ public:
         if (onError)
             onError(text);
     }
+    // File dialog: what it was shown, and the file it picks (empty: cancel).
+    QString fileToPick;
+    QStringList fileFilters, fileDefaultExts, fileNames;
+    QString OpenFile(QWidget*, const QString& filter, const QString& defaultExt,
+                     const QString& fileName) override
+    {
+        fileFilters << filter;
+        fileDefaultExts << defaultExt;
+        fileNames << fileName;
+        return fileToPick;
+    }
     int Count() const { return int(messages.size() + questions.size() + errors.size()); }
 };

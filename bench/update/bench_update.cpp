@@ -1,0 +1,386 @@
+// A graphics update and a CPU firmware update against the emulator at
+// 115200 bit/s, paced like the line in both directions. For each: the wall
+// time from the click to the closing message, the floor the protocol itself
+// imposes (per page the frame's and the confirmation's time on the line plus
+// the receiver's pause at the confirmation's start byte) and their ratio;
+// for the graphics update also the tool's peak memory and its growth from
+// the start of the transfer to its end. The emulator runs in a child process
+// so that the memory figures are the tool's own.
+//
+// --gfx-size BYTES: size of the graphics file (default 1 MiB). A file shorter
+// than the image ends the run after its own pages: the emulator then confirms
+// the file's last page as page 4095, which closes the transfer early.
+#include "emulator/Emulator.h"
+#include "protocol/flashpage.h"
+#include "serial/CPort.h"
+#include "ui/Dialogs.h"
+#include "ui/MainUnit.h"
+#include "update/flash.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <malloc.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int cLineRate = 115200;
+constexpr std::int32_t cFullHeaderSize = 192511; // pages 16..783, the whole file
+
+// ---- emulator in a child process, driven over two pipes ----
+
+struct TChild {
+    pid_t pid = -1;
+    FILE* in = nullptr;  // commands to the child
+    FILE* out = nullptr; // its replies
+    std::string Ask(const std::string& command)
+    {
+        std::fprintf(in, "%s\n", command.c_str());
+        std::fflush(in);
+        char line[512] = {};
+        if (!std::fgets(line, sizeof line, out))
+            return {};
+        std::string s(line);
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+            s.pop_back();
+        return s;
+    }
+};
+
+// Child: "path" -> slave path; "short N" -> the page N-1 is confirmed as 4095;
+// "flash FILE" -> flash image written, "ok"; EOF -> exit.
+[[noreturn]] void RunEmulator(int cmdFd, int replyFd)
+{
+    FILE* in = fdopen(cmdFd, "r");
+    FILE* out = fdopen(replyFd, "w");
+    TEmulator::Options o;
+    o.pace = true;
+    o.paceFrames = true;
+    TEmulator emu(o);
+    std::atomic<std::uint32_t> shortLast{0};
+    emu.OnFrame([&](const std::string& frame, bool good) {
+        const std::uint32_t last = shortLast.load();
+        tProgramFlashPage page;
+        if (good && last != 0 && page.Take(frame) && page.address() == last * 256)
+            emu.ConfirmPageAt(std::uint32_t(cLastPart) * 256);
+    });
+    std::string error;
+    if (!emu.Start(&error)) {
+        std::fprintf(out, "error %s\n", error.c_str());
+        std::fflush(out);
+        std::_Exit(1);
+    }
+    char line[1024];
+    while (std::fgets(line, sizeof line, in)) {
+        std::string cmd(line);
+        while (!cmd.empty() && cmd.back() == '\n')
+            cmd.pop_back();
+        if (cmd == "path") {
+            std::fprintf(out, "%s\n", emu.SlavePath().c_str());
+        } else if (cmd.rfind("short ", 0) == 0) {
+            shortLast = std::uint32_t(std::strtoul(cmd.c_str() + 6, nullptr, 10));
+            std::fprintf(out, "ok\n");
+        } else if (cmd.rfind("flash ", 0) == 0) {
+            std::fprintf(out, "%s\n", emu.WriteFlashImage(cmd.substr(6), &error) ? "ok" : error.c_str());
+        } else {
+            std::fprintf(out, "?\n");
+        }
+        std::fflush(out);
+    }
+    emu.Stop();
+    std::_Exit(0);
+}
+
+bool StartChild(TChild& child)
+{
+    int cmd[2], reply[2];
+    if (pipe(cmd) != 0 || pipe(reply) != 0)
+        return false;
+    child.pid = fork();
+    if (child.pid < 0)
+        return false;
+    if (child.pid == 0) {
+        close(cmd[1]);
+        close(reply[0]);
+        RunEmulator(cmd[0], reply[1]);
+    }
+    close(cmd[0]);
+    close(reply[1]);
+    child.in = fdopen(cmd[1], "w");
+    child.out = fdopen(reply[0], "r");
+    return child.in && child.out;
+}
+
+// ---- the tool's memory ----
+
+long StatusKiB(const char* field)
+{
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(f, line))
+        if (line.rfind(key, 0) == 0)
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
+    return -1;
+}
+void ResetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// ---- dialogs: pick the prepared file, say Yes, note when the end comes ----
+
+struct TBenchDialogs : IDialogs {
+    QString file;
+    QString closing;     // the message that ends the transfer
+    bool closed = false;
+    qint64 closedAt = 0;
+    long rssAtClose = 0;
+    std::size_t heapAtClose = 0;
+    QElapsedTimer* clock = nullptr;
+    void Message(QWidget*, const QString& text) override
+    {
+        if (text == closing) {
+            closedAt = clock->elapsed();
+            rssAtClose = StatusKiB("VmRSS");
+            heapAtClose = mallinfo2().uordblks;
+            closed = true;
+        }
+    }
+    bool Question(QWidget*, const QString& text) override
+    {
+        std::fprintf(stderr, "question: %s\n", qPrintable(text));
+        return true;
+    }
+    void Error(QWidget*, const QString& text) override
+    {
+        std::fprintf(stderr, "error: %s\n", qPrintable(text));
+    }
+    QString OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+};
+
+// Blocks until an event comes (the overload with a time limit would spin).
+// A 20 ms ticker in main() makes sure one comes.
+void Pump()
+{
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+struct TRun {
+    double wallS = 0, floorS = 0;
+    long pages = 0;
+    long rssStart = 0, rssEnd = 0, peak = 0;
+    double heapGrowthMiB = 0; // bytes in use on the heap, end minus start
+    bool ok = false;
+};
+
+double PageFloorS(int pauseMs)
+{
+    return double(tProgramFlashPage::cSize + tProgramFlashPageConfirm::cSize) * 10 / cLineRate +
+           pauseMs / 1000.0;
+}
+
+TRun RunUpdate(TMainForm& form, TBenchDialogs& dialogs, QPushButton* button, long pages)
+{
+    TRun r;
+    QElapsedTimer clock;
+    dialogs.clock = &clock;
+    dialogs.closed = false;
+    ResetPeak();
+    clock.start();
+    button->click();
+    // The first page is on the line: the transfer has started.
+    r.rssStart = StatusKiB("VmRSS");
+    const std::size_t heapStart = mallinfo2().uordblks;
+    while (!dialogs.closed && clock.elapsed() < 1800000)
+        Pump();
+    r.ok = dialogs.closed;
+    r.wallS = dialogs.closedAt / 1000.0;
+    r.rssEnd = dialogs.rssAtClose;
+    r.heapGrowthMiB = (double(dialogs.heapAtClose) - double(heapStart)) / 1048576.0;
+    r.peak = StatusKiB("VmHWM");
+    r.pages = pages;
+    r.floorS = pages * PageFloorS(form.Receiver.StartPauseMs);
+    return r;
+}
+
+void Print(const char* name, const TRun& r)
+{
+    std::printf("%s: %ld pages, wall %.2f s, floor %.2f s (%.1f ms/page), ratio %.3f (goal < 1.05)\n",
+                name, r.pages, r.wallS, r.floorS, 1000.0 * r.floorS / double(r.pages),
+                r.wallS / r.floorS);
+}
+
+bool WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream f(path.toStdString(), std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(f);
+}
+
+std::vector<std::uint8_t> ReadBytes(const QString& path)
+{
+    std::ifstream f(path.toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// Waits until nothing is awaited and no update runs, then brings controller
+// and line to 115200 bit/s.
+void ToHighSpeed(TMainForm& form)
+{
+    QElapsedTimer t;
+    t.start();
+    while ((form.AutoTimer.cmd != 0 || form.FlashStage != TMainForm::TFlashStage::Idle) &&
+           t.elapsed() < 5000)
+        Pump();
+    form.btnSetHiSpeed->click();
+    t.start();
+    while (form.AutoTimer.cmd != 0 && t.elapsed() < 5000)
+        Pump();
+}
+
+// True when the emulator's flash holds `expect` from `at` on.
+bool FlashHolds(TChild& child, const QString& flashPath, const std::vector<std::uint8_t>& expect,
+                std::size_t at)
+{
+    if (child.Ask("flash " + flashPath.toStdString()) != "ok")
+        return false;
+    const auto flash = ReadBytes(flashPath);
+    return flash.size() >= at + expect.size() && std::equal(expect.begin(), expect.end(), flash.begin() + long(at));
+}
+
+struct TFiles {
+    QTemporaryDir dir;
+    std::vector<std::uint8_t> cpu, gfx;
+    QString cpuPath = dir.filePath(QStringLiteral("bench.bin"));
+    QString gfxPath = dir.filePath(QStringLiteral("bench.qgf"));
+    QString flashPath = dir.filePath(QStringLiteral("flash.img"));
+
+    bool Write(long gfxSize)
+    {
+        cpu.resize(std::size_t(cCpuFileSize));
+        gfx.resize(std::size_t(gfxSize));
+        for (std::size_t i = 0; i < cpu.size(); ++i)
+            cpu[i] = std::uint8_t(i * 13 + i / 256);
+        std::memcpy(cpu.data() + offsetof(sflashrecord, size), &cFullHeaderSize, 4);
+        for (std::size_t i = 0; i < gfx.size(); ++i)
+            gfx[i] = std::uint8_t(i * 7 + i / 256 + 1);
+        return WriteBytes(cpuPath, cpu) && WriteBytes(gfxPath, gfx);
+    }
+};
+
+int RunBoth(TMainForm& form, TBenchDialogs& dialogs, TChild& child, TFiles& files)
+{
+    ToHighSpeed(form);
+    std::printf("line at %d bit/s, receiver pause %d ms\n", cLineRate, form.Receiver.StartPauseMs);
+
+    dialogs.file = files.cpuPath;
+    dialogs.closing = QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?");
+    const TRun cpuRun = RunUpdate(form, dialogs, form.btnFlash, CpuLastPart(cFullHeaderSize) - 15);
+    // The closing command 3 switches both sides back to 9600.
+    ToHighSpeed(form);
+    const bool cpuImage = FlashHolds(child, files.flashPath, files.cpu, std::size_t(cCpuImageOffset));
+
+    const long gfxSize = long(files.gfx.size());
+    const long gfxPages = gfxSize >= cFlashImageSize ? cPartCount : (gfxSize + 255) / 256;
+    if (gfxPages < cPartCount)
+        child.Ask("short " + std::to_string(gfxPages - 1));
+    // The log starts empty, so that its share below is this run's alone.
+    form.btnClearMemo->click();
+    dialogs.file = files.gfxPath;
+    dialogs.closing = QStringLiteral("Dane graficzne zostały zaktualizowane.");
+    const TRun gfxRun = RunUpdate(form, dialogs, form.btnAutoRun, gfxPages);
+    std::vector<std::uint8_t> expect(std::size_t(gfxPages) * 256, 0);
+    std::copy_n(files.gfx.begin(),
+                std::min<std::size_t>({files.gfx.size(), expect.size(), std::size_t(cFlashImageSize)}),
+                expect.begin());
+    const bool gfxImage = FlashHolds(child, files.flashPath, expect, 0);
+
+    std::printf("graphics file %ld bytes%s\n", gfxSize,
+                gfxPages < cPartCount ? " (run ended after the file's own pages)" : "");
+    Print("graphics update", gfxRun);
+    std::printf("  flash image equals the file: %s\n", gfxImage ? "yes" : "NO");
+    std::printf("  tool memory: peak %.1f MiB (goal < 80), growth during the transfer %+.2f MiB "
+                "(goal < 2; RSS %.1f -> %.1f MiB; log emptied before the run)\n",
+                gfxRun.peak / 1024.0, (gfxRun.rssEnd - gfxRun.rssStart) / 1024.0,
+                gfxRun.rssStart / 1024.0, gfxRun.rssEnd / 1024.0);
+    // The log keeps one line per confirmation received, by design; clearing
+    // it shows its share of the growth.
+    const std::size_t heapWithLog = mallinfo2().uordblks;
+    const int logLines = form.Memo1->document()->blockCount();
+    form.btnClearMemo->click();
+    const double logMiB = (double(heapWithLog) - double(mallinfo2().uordblks)) / 1048576.0;
+    std::printf("  heap in use grew %+.2f MiB; the operator log's %d lines hold %.2f MiB of it, "
+                "the rest %+.2f MiB\n",
+                gfxRun.heapGrowthMiB, logLines, logMiB, gfxRun.heapGrowthMiB - logMiB);
+    Print("CPU firmware update", cpuRun);
+    std::printf("  flash image equals the file from address 4096: %s\n", cpuImage ? "yes" : "NO");
+    return gfxRun.ok && cpuRun.ok && gfxImage && cpuImage ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    long gfxSize = 1048576;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--gfx-size") == 0 && i + 1 < argc) {
+            gfxSize = std::strtol(argv[++i], nullptr, 10);
+        } else {
+            std::fprintf(stderr, "usage: %s [--gfx-size BYTES]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (gfxSize < 1) {
+        std::fprintf(stderr, "--gfx-size must be at least 1\n");
+        return 2;
+    }
+    // Before any thread exists: the emulator's process.
+    TChild child;
+    if (!StartChild(child)) {
+        std::fprintf(stderr, "cannot start the emulator process\n");
+        return 1;
+    }
+    const std::string slave = child.Ask("path");
+    if (slave.empty() || slave.rfind("error", 0) == 0) {
+        std::fprintf(stderr, "emulator: %s\n", slave.c_str());
+        return 1;
+    }
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TFiles files;
+    if (!files.Write(gfxSize)) {
+        std::fprintf(stderr, "cannot write the update files\n");
+        return 1;
+    }
+    QTimer ticker;
+    ticker.start(20);
+    TBenchDialogs dialogs;
+    SetDialogs(&dialogs);
+    int status = 1;
+    {
+        TMainForm form(slave);
+        form.show();
+        status = RunBoth(form, dialogs, child, files);
+    }
+    SetDialogs(nullptr);
+    std::fclose(child.in);
+    waitpid(child.pid, nullptr, 0);
+    return status;
+}
