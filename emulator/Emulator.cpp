@@ -3,6 +3,16 @@
 
 using namespace emu;
 
+namespace {
+// A copy of one field of the shared state, taken under its lock.
+template <class T>
+T LockedCopy(std::mutex& mu, const T& field)
+{
+    std::lock_guard lock(mu);
+    return field;
+}
+} // namespace
+
 TEmulator::TEmulator() : TEmulator(Options{}) {}
 
 TEmulator::TEmulator(Options options) : d(std::make_unique<TImpl>())
@@ -122,11 +132,7 @@ const std::string& TEmulator::SlavePath() const
     return d->slavePath;
 }
 
-int TEmulator::Speed() const
-{
-    std::lock_guard lock(d->mu);
-    return d->speed;
-}
+int TEmulator::Speed() const { return LockedCopy(d->mu, d->speed); }
 
 int TEmulator::ToolSpeed() const
 {
@@ -137,11 +143,7 @@ int TEmulator::ToolSpeed() const
     return out;
 }
 
-std::uint8_t TEmulator::Brightness() const
-{
-    std::lock_guard lock(d->mu);
-    return d->brightness;
-}
+std::uint8_t TEmulator::Brightness() const { return LockedCopy(d->mu, d->brightness); }
 
 void TEmulator::SetBrightness(std::uint8_t value)
 {
@@ -237,11 +239,7 @@ void TEmulator::SendRaw(const std::string& bytes)
     d->Wake();
 }
 
-std::vector<std::string> TEmulator::Frames() const
-{
-    std::lock_guard lock(d->mu);
-    return d->frames;
-}
+std::vector<std::string> TEmulator::Frames() const { return LockedCopy(d->mu, d->frames); }
 
 std::vector<std::string> TEmulator::FrameLog() const
 {
@@ -267,41 +265,17 @@ bool TEmulator::WaitForAnswers(std::size_t n, int timeoutMs) const
                           [&] { return d->answers >= n; });
 }
 
-std::size_t TEmulator::AnswersSent() const
-{
-    std::lock_guard lock(d->mu);
-    return d->answers;
-}
+std::size_t TEmulator::AnswersSent() const { return LockedCopy(d->mu, d->answers); }
 
-std::size_t TEmulator::GarbledAnswers() const
-{
-    std::lock_guard lock(d->mu);
-    return d->garbled;
-}
+std::size_t TEmulator::GarbledAnswers() const { return LockedCopy(d->mu, d->garbled); }
 
-std::size_t TEmulator::AnswersLost() const
-{
-    std::lock_guard lock(d->mu);
-    return d->lost;
-}
+std::size_t TEmulator::AnswersLost() const { return LockedCopy(d->mu, d->lost); }
 
-std::size_t TEmulator::GarbageBytes() const
-{
-    std::lock_guard lock(d->mu);
-    return d->garbage;
-}
+std::size_t TEmulator::GarbageBytes() const { return LockedCopy(d->mu, d->garbage); }
 
-std::vector<std::uint8_t> TEmulator::FlashImage() const
-{
-    std::lock_guard lock(d->mu);
-    return d->flash;
-}
+std::vector<std::uint8_t> TEmulator::FlashImage() const { return LockedCopy(d->mu, d->flash); }
 
-std::vector<std::uint32_t> TEmulator::PageAddresses() const
-{
-    std::lock_guard lock(d->mu);
-    return d->pages;
-}
+std::vector<std::uint32_t> TEmulator::PageAddresses() const { return LockedCopy(d->mu, d->pages); }
 
 void TEmulator::ClearLog()
 {

@@ -357,20 +357,25 @@ void TCustomComPort::SetPort(const std::string& v)
     }
 }
 
+namespace {
+// A setting that cannot change while the port is open.
+template <class T>
+void StoreWhileClosed(T& field, const T& value, bool connected)
+{
+    if (value == field)
+        return;
+    if (connected)
+        throw EComPort(CError_ConnChangeProp);
+    field = value;
+}
+} // namespace
+
 void TCustomComPort::SetSyncMethod(TSyncMethod v)
 {
-    if (v == FSyncMethod)
-        return;
-    if (FConnected)
-        throw EComPort(CError_ConnChangeProp);
-    FSyncMethod = v;
+    StoreWhileClosed(FSyncMethod, v, FConnected);
 }
 
 void TCustomComPort::SetEventThreadPriority(TThreadPriority v)
 {
-    if (v == FEventThreadPriority)
-        return;
-    if (FConnected)
-        throw EComPort(CError_ConnChangeProp);
-    FEventThreadPriority = v;
+    StoreWhileClosed(FEventThreadPriority, v, FConnected);
 }

@@ -210,13 +210,13 @@ QWidget* TMainForm::BuildStaticTextPage()
     SetupColourList(QV_MAKE(cbstt, QComboBox, TabStatText), 1);
     SetupColourList(QV_MAKE(cbstb, QComboBox, TabStatText), 0);
     SetupFontList(QV_MAKE(cbst, QComboBox, TabStatText));
-    SetupSpin(QV_MAKE(sestX, TSpinEdit, TabStatText), -1000, 1000, 0);
-    SetupSpin(QV_MAKE(sestY, TSpinEdit, TabStatText), -1000, 1000, 0);
     AddRow(form, 0, QStringLiteral("Kolor:"), cbstt);
     AddRow(form, 1, QStringLiteral("Tło:"), cbstb);
     AddRow(form, 2, QStringLiteral("Czcionka:"), cbst);
-    AddRow(form, 3, QStringLiteral("Pos X:"), sestX, 0, Qt::AlignLeft);
-    AddRow(form, 4, QStringLiteral("Pos Y:"), sestY, 0, Qt::AlignLeft);
+    AddSpinRow(form, 3, QStringLiteral("Pos X:"), QV_MAKE(sestX, TSpinEdit, TabStatText), -1000, 1000, 0,
+               Qt::AlignLeft);
+    AddSpinRow(form, 4, QStringLiteral("Pos Y:"), QV_MAKE(sestY, TSpinEdit, TabStatText), -1000, 1000, 0,
+               Qt::AlignLeft);
 
     QV_MAKE(stImage, QLabel, TabStatText);
     stImage->setFixedSize(384, 96);
@@ -310,14 +310,10 @@ QGroupBox* TMainForm::BuildFrameGroup()
     auto* g = TitledGroup<QGridLayout>(QV_MAKE(gbRamka, QGroupBox, TabSheet2),
                                        "Rozmiar i położenie okna tekstu", {8, 12, 8, 6}, 6);
     g->setVerticalSpacing(3);
-    SetupSpin(QV_MAKE(sedL, TSpinEdit, gbRamka), -1000, 1000, 0);
-    SetupSpin(QV_MAKE(sedT, TSpinEdit, gbRamka), -1000, 1000, 0);
-    SetupSpin(QV_MAKE(sedW, TSpinEdit, gbRamka), 1, 128, 1);
-    SetupSpin(QV_MAKE(sedH, TSpinEdit, gbRamka), 1, 32, 1);
-    AddRow(g, 0, QStringLiteral("Lewy:"), sedL);
-    AddRow(g, 1, QStringLiteral("Górny:"), sedT);
-    AddRow(g, 2, QStringLiteral("Szerokość:"), sedW);
-    AddRow(g, 3, QStringLiteral("Wysokość:"), sedH);
+    AddSpinRow(g, 0, QStringLiteral("Lewy:"), QV_MAKE(sedL, TSpinEdit, gbRamka), -1000, 1000, 0);
+    AddSpinRow(g, 1, QStringLiteral("Górny:"), QV_MAKE(sedT, TSpinEdit, gbRamka), -1000, 1000, 0);
+    AddSpinRow(g, 2, QStringLiteral("Szerokość:"), QV_MAKE(sedW, TSpinEdit, gbRamka), 1, 128, 1);
+    AddSpinRow(g, 3, QStringLiteral("Wysokość:"), QV_MAKE(sedH, TSpinEdit, gbRamka), 1, 32, 1);
     gbRamka->setMinimumWidth(gbRamka->fontMetrics().horizontalAdvance(gbRamka->title()) + 30);
     return gbRamka;
 }

@@ -75,6 +75,13 @@ void SetupFontList(QComboBox* box)
     box->setCurrentIndex(0);
 }
 
+void AddSpinRow(QGridLayout* grid, int row, const QString& label, TSpinEdit* spin, int lo, int hi,
+                int value, Qt::Alignment fieldAlign)
+{
+    SetupSpin(spin, lo, hi, value);
+    AddRow(grid, row, label, spin, 0, fieldAlign);
+}
+
 void AddRow(QGridLayout* grid, int row, const QString& label, QWidget* field, int col,
             Qt::Alignment fieldAlign)
 {

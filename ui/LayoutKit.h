@@ -51,6 +51,9 @@ Layout* TitledGroup(QGroupBox* box, const char* title, const QMargins& margins, 
     return l;
 }
 
+// A spin edit set up as SetupSpin does, in a labelled row.
+void AddSpinRow(QGridLayout* grid, int row, const QString& label, TSpinEdit* spin, int lo, int hi,
+                int value, Qt::Alignment fieldAlign = {});
 // "label" in column `col`, the field beside it; the label is the field's buddy.
 void AddRow(QGridLayout* grid, int row, const QString& label, QWidget* field,
             int col = 0, Qt::Alignment fieldAlign = {});

@@ -120,13 +120,7 @@ void TMainForm::StartTransfer(std::uint32_t firstPart, int barMaximum)
     pBar->setMaximum(barMaximum);
     pBar->setValue(int(firstPart));
     SetFlashStage(TFlashStage::Transfer);
-    try {
-        if (!SendFlashPage(firstPart))
-            SetFlashStage(TFlashStage::Idle);
-    } catch (...) {
-        SetFlashStage(TFlashStage::Idle);
-        throw;
-    }
+    SendNextFlashPage(firstPart);
 }
 
 void TMainForm::BitBtn1Click() { send_cmd_UpgreadeCPU(); }
