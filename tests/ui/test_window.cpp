@@ -135,8 +135,13 @@ private slots:
         QVERIFY(!p.FlowControl().XonXoffIn());
         QVERIFY(bool(p.OnRxChar));
         QCOMPARE(rig.dialogs.Count(), 0);
+    }
 
-        // Ranges and the defaults the layout gives.
+    // Ranges and the defaults the layout gives.
+    void layoutRangesAndDefaults()
+    {
+        TWindowRig rig({"COM2", "COM1"});
+        TMainForm& f = rig.F();
         auto range = [](TSpinEdit* s) { return std::pair{s->minimum(), s->maximum()}; };
         QCOMPARE(range(f.seJasnosc), std::pair(0, 15));
         QCOMPARE(range(f.sestX), std::pair(-1000, 1000));
