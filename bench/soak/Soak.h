@@ -14,7 +14,7 @@ struct TSoakParams {
     int faultPct = 10;       // share of frames whose answer gets a fault
     int mismatchPerMille = 3; // chance per command that the tool's speed is switched alone
     int pauseMs = 2;         // the receiver's pause at a start byte
-    int tickMs = 2;          // one answer-wait tick (100 make the wait)
+    int tickMs = 1;          // one answer-wait tick (100 make the wait)
     int idleMs = 3000;       // idle time measured after each unplug
     int clearLogEvery = 1000; // the operator empties the log every this many commands (0: never)
     int hangS = 30;          // no progress this long counts as a hang

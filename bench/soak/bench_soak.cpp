@@ -61,6 +61,7 @@ private:
     std::atomic<long> injected_[cFaultKinds] = {};
     long crashes_ = 0, hangs_ = 0, children_ = 0, badPages_ = 0, updatesChecked_ = 0;
     long done_[3] = {}; // commands, updates, unplugs finished by earlier children
+    long commandsBefore_ = 0; // commands of the tool sides before the last one
     std::map<std::string, double> result_; // the last tool side's report
 
     static TEmulator::Options MakeOptions(const TSoakParams& p)
@@ -225,6 +226,7 @@ std::string TBench::Answer(const std::string& request, long progress[3])
 // work and reported, 1 otherwise.
 int TBench::RunChild()
 {
+    commandsBefore_ = done_[0];
     TSoakParams rest = p_;
     rest.commands = std::max(0L, p_.commands - done_[0]);
     rest.updates = std::max(0, p_.updates - int(done_[1]));
@@ -268,6 +270,9 @@ int TBench::RunChild()
             channel.Send(Answer(line, progress));
         }
         const long now[4] = {progress[0], progress[1], progress[2], frames_.load()};
+        if (now[0] / 2000 != seen[0] / 2000)
+            std::fprintf(stderr, "soak: %ld commands, %ld updates, %ld unplugs, %ld frames so far\n",
+                         done_[0] + now[0], done_[1] + now[1], done_[2] + now[2], now[3]);
         if (!std::equal(now, now + 4, seen)) {
             std::copy(now, now + 4, seen);
             lastProgress = TClock::now();
@@ -324,13 +329,15 @@ void TBench::PrintSummary() const
         const auto it = result_.find(key);
         return it == result_.end() ? -1.0 : it->second;
     };
+    const double commands = double(commandsBefore_) + std::max(0.0, r("commands"));
     std::printf("faults injected:");
     for (int i = 0; i < cFaultKinds; ++i)
         std::printf(" %s %ld%s", cFaultNames[i], injected_[i].load(), i + 1 < cFaultKinds ? "," : "\n");
     std::printf("exchanges: %.0f commands, %ld page frames, %.0f update attempts for %.0f updates, %.0f time-outs, "
-                "%.0f questions (%.0f resend questions answered No after ten in a row without a page confirmed), %.0f error boxes, %.0f speed switches of the tool alone, "
+                "%.0f questions (%.0f resend questions answered No after ten in a row without a page "
+                "confirmed), %.0f error boxes, %.0f speed switches of the tool alone, "
                 "%.0f unplugs, %.0f log clears, %ld tool sides\n",
-                r("commands"), pages_.load(), r("attempts"), r("updates"), r("timeouts"), r("questions"), r("givenup"),
+                commands, pages_.load(), r("attempts"), r("updates"), r("timeouts"), r("questions"), r("givenup"),
                 r("errors"), r("mismatches"), r("unplugs"), r("logclears"), children_);
     const double mib = 1048576.0;
     std::printf("%-52s %14s %12s %s\n", "figure", "value", "goal", "");
@@ -350,8 +357,8 @@ void TBench::PrintSummary() const
     row("flash pages differing from the file", num(double(badPages_)), "0",
         badPages_ == 0 && updatesChecked_ == p_.updates);
     row("command 3 without a completed transfer", num(double(cmd3Bad_)), "0", cmd3Bad_ == 0);
-    row("commands sent", num(r("commands")), num(double(p_.commands), ">= %.0f").c_str(),
-        r("commands") >= double(p_.commands));
+    row("commands sent", num(commands), num(double(p_.commands), ">= %.0f").c_str(),
+        commands >= double(p_.commands));
     row("complete CPU updates (command 3 received)", num(double(updatesChecked_)) + " (" + num(double(cmd3_)) + ")",
         num(double(p_.updates), "%.0f").c_str(), updatesChecked_ == p_.updates);
     row("heap growth after warm-up, log emptied (MiB)", num(heapNoLog, "%+.3f"), "< 1", heapNoLog < 1);
