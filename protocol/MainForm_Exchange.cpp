@@ -36,7 +36,7 @@ void TMainForm::ArmAutoTimer(std::uint8_t code)
     // The countdown only runs while something is awaited. Inside Timer1Timer
     // the handler itself restarts it when it ends.
     if (!InTimer1Timer && !Timer1->isActive())
-        Timer1->start(cTimer1TickMs);
+        Timer1->start(TickMs);
 }
 
 void TMainForm::SendFrame(TBytes frame, std::uint8_t code)
@@ -85,9 +85,9 @@ void TMainForm::Timer1Timer()
         {
             form.InTimer1Timer = false;
             // Time spent in here, boxes included, is not part of the wait.
-            form.TicksCounted = form.TickClock.elapsed() / cTimer1TickMs;
+            form.TicksCounted = form.TickClock.elapsed() / form.TickMs;
             if (form.AutoTimer.cmd != 0)
-                form.Timer1->start(cTimer1TickMs);
+                form.Timer1->start(form.TickMs);
         }
     } restart{*this};
 
@@ -99,7 +99,7 @@ void TMainForm::Timer1Timer()
     }
     // The wait counts tick periods of time, not timer events: events come
     // late while the window is busy (a pause at every start byte of noise).
-    const qint64 due = TickClock.elapsed() / cTimer1TickMs;
+    const qint64 due = TickClock.elapsed() / TickMs;
     const qint64 passed = std::clamp<qint64>(due - TicksCounted, 0, TimerInterval);
     TicksCounted = due;
     AutoTimer.interval -= std::int32_t(passed);

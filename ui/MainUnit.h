@@ -118,6 +118,8 @@ public:
     // ---- working state ----
     TFrameReceiver Receiver{*this}; // RS232, myCom, myComSize, srs232
     tAutoTimer AutoTimer;
+    // Period of one answer-wait tick; shortened only by benchmarks.
+    int TickMs = cTimer1TickMs;
     tGetCommand GetCommand;
     tGetVersion GetVersion;
 

@@ -10,6 +10,7 @@
 // --gfx-size BYTES: size of the graphics file (default 1 MiB). A file shorter
 // than the image ends the run after its own pages: the emulator then confirms
 // the file's last page as page 4095, which closes the transfer early.
+#include "bench/common/BenchKit.h"
 #include "emulator/Emulator.h"
 #include "protocol/flashpage.h"
 #include "serial/CPort.h"
@@ -30,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <malloc.h>
 #include <string>
 #include <sys/wait.h>
@@ -38,6 +38,9 @@
 #include <vector>
 
 namespace {
+
+using bench::ResetPeak;
+using bench::StatusKiB;
 
 constexpr int cLineRate = 115200;
 constexpr std::int32_t cFullHeaderSize = 192511; // pages 16..783, the whole file
@@ -126,23 +129,6 @@ bool StartChild(TChild& child)
     return child.in && child.out;
 }
 
-// ---- the tool's memory ----
-
-long StatusKiB(const char* field)
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(f, line))
-        if (line.rfind(key, 0) == 0)
-            return std::strtol(line.c_str() + key.size(), nullptr, 10);
-    return -1;
-}
-void ResetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
 // ---- dialogs: pick the prepared file, say Yes, note when the end comes ----
 
 struct TBenchDialogs : IDialogs {
@@ -226,19 +212,6 @@ void Print(const char* name, const TRun& r)
                 r.wallS / r.floorS);
 }
 
-bool WriteBytes(const QString& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::ofstream f(path.toStdString(), std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(f);
-}
-
-std::vector<std::uint8_t> ReadBytes(const QString& path)
-{
-    std::ifstream f(path.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), {}};
-}
-
 // Waits until nothing is awaited and no update runs, then brings controller
 // and line to 115200 bit/s.
 void ToHighSpeed(TMainForm& form)
@@ -260,7 +233,7 @@ bool FlashHolds(TChild& child, const QString& flashPath, const std::vector<std::
 {
     if (child.Ask("flash " + flashPath.toStdString()) != "ok")
         return false;
-    const auto flash = ReadBytes(flashPath);
+    const auto flash = bench::ReadBytes(flashPath.toStdString());
     return flash.size() >= at + expect.size() && std::equal(expect.begin(), expect.end(), flash.begin() + long(at));
 }
 
@@ -280,7 +253,7 @@ struct TFiles {
         std::memcpy(cpu.data() + offsetof(sflashrecord, size), &cFullHeaderSize, 4);
         for (std::size_t i = 0; i < gfx.size(); ++i)
             gfx[i] = std::uint8_t(i * 7 + i / 256 + 1);
-        return WriteBytes(cpuPath, cpu) && WriteBytes(gfxPath, gfx);
+        return bench::WriteBytes(cpuPath.toStdString(), cpu) && bench::WriteBytes(gfxPath.toStdString(), gfx);
     }
 };
 

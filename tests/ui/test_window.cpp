@@ -77,6 +77,7 @@ private slots:
         // Timer1 runs from creation; Timer2 waits for the animation.
         QVERIFY(f.Timer1->isActive());
         QCOMPARE(f.Timer1->interval(), cTimer1TickMs);
+        QCOMPARE(f.TickMs, cTimer1TickMs);
         QVERIFY(!f.Timer2->isActive());
         QCOMPARE(f.Timer2->interval(), 40);
 

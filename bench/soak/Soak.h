@@ -1,0 +1,35 @@
+// The fault soak's settings, shared by its two processes: the supervisor,
+// which owns the emulator and injects the faults, and the tool side, which
+// drives a window over the emulator's line as an operator would.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct TSoakParams {
+    long commands = 20000;   // command buttons clicked (pages not counted)
+    int updates = 2;         // complete CPU firmware updates
+    int unplugs = 4;         // adapter pulled and plugged in again
+    unsigned seed = 1;
+    int faultPct = 10;       // share of frames whose answer gets a fault
+    int mismatchPerMille = 3; // chance per command that the tool's speed is switched alone
+    int pauseMs = 2;         // the receiver's pause at a start byte
+    int tickMs = 1;          // one answer-wait tick (100 make the wait)
+    int idleMs = 3000;       // idle time measured after each unplug
+    int clearLogEvery = 1000; // the operator empties the log every this many commands (0: never)
+    int hangS = 30;          // no progress this long counts as a hang
+    std::string dir;         // tool side only: where files and the port link are
+
+    // False (and a message on stderr) on a bad argument. `toolSide` is set
+    // when the tool-side switch is present.
+    bool Parse(int argc, char** argv, bool& toolSide);
+    // The arguments that start the tool side with these settings.
+    std::vector<std::string> ToolArgs() const;
+    void PrintLine() const;
+
+    std::string CpuFile(int k) const { return dir + "/cpu" + std::to_string(k) + ".bin"; }
+    std::string Link() const { return dir + "/ttyQV0"; }
+};
+
+// The tool side; returns its exit status.
+int RunToolSide(int argc, char** argv, const TSoakParams& p);

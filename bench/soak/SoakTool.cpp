@@ -1,0 +1,318 @@
+// The tool side of the soak: a window offscreen on the emulator's line,
+// driven as an operator would drive it. It reports its progress to the
+// supervisor and asks it for what an operator would see on the bench (the
+// controller's speed) or do there (pull the adapter, plug it in again).
+#include "Soak.h"
+
+#include "bench/common/BenchKit.h"
+#include "serial/CPort.h"
+#include "serial/CPortCtl.h"
+#include "ui/Dialogs.h"
+#include "ui/MainUnit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <cstdio>
+#include <malloc.h>
+#include <random>
+#include <sstream>
+
+namespace {
+
+const QString cTimeout = QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela");
+const QString cResend = QStringLiteral("Błąd wysyłania danych do Quorvantela, czy mam kontynuować dalej?");
+const QString cProgramCpu = QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?");
+
+// Every box recorded; every question answered Yes.
+struct TSoakDialogs : IDialogs {
+    QString file;
+    long timeouts = 0, questions = 0, errors = 0, messages = 0;
+    bool closing = false; // the closing message of a CPU transfer came
+    void Message(QWidget*, const QString& text) override
+    {
+        ++messages;
+        timeouts += text == cTimeout;
+        closing = closing || text == cProgramCpu;
+    }
+    // Yes, but not for ever: ten resend questions in a row with no page
+    // confirmed between them, and the operator gives up the attempt.
+    std::function<int()> lastPage;
+    int inRow = 0, lastSeen = -1;
+    long givenUp = 0;
+    bool Question(QWidget*, const QString& text) override
+    {
+        ++questions;
+        if (text != cResend)
+            return true;
+        const int page = lastPage ? lastPage() : -1;
+        inRow = page == lastSeen ? inRow + 1 : 0;
+        lastSeen = page;
+        if (inRow < 10)
+            return true;
+        inRow = 0;
+        ++givenUp;
+        return false;
+    }
+    void Error(QWidget*, const QString& text) override
+    {
+        if (++errors <= 5)
+            std::fprintf(stderr, "tool side: error box: %s\n", qPrintable(text));
+    }
+    QString OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+};
+
+class TToolSide {
+public:
+    TToolSide(const TSoakParams& p, TMainForm& form, TSoakDialogs& dialogs)
+        : p_(p), f_(form), d_(dialogs), rng_(p.seed * 7919u + 1), channel_(0, 1)
+    {
+        d_.lastPage = [this] { return f_.pBar->value(); };
+        ticker_.start(10);
+    }
+    int Run();
+
+private:
+    const TSoakParams& p_;
+    TMainForm& f_;
+    TSoakDialogs& d_;
+    std::mt19937 rng_;
+    bench::TLineChannel channel_;
+    QTimer ticker_; // makes sure the pump wakes
+    QElapsedTimer sinceReport_;
+    long commands_ = 0, updates_ = 0, unplugs_ = 0, attempts_ = 0, stuck_ = 0, mismatches_ = 0;
+    long logClears_ = 0;
+    int inRow_ = 0; // time-outs in a row
+    double idlePctMax_ = 0;
+
+    void Pump();
+    void Report();
+    bool WaitIdle(int limitMs);
+    int Roll(int n) { return int(rng_() % unsigned(n)); }
+    void ChooseSpeed(int speed);
+    // The port's own speed: an answer handler may change it behind the selector's text.
+    int ToolSpeed() const { return BaudRateToInt(f_.ComPort1->BaudRate(), 0); }
+    void Recover();
+    void ToHighSpeed();
+    void OneCommand();
+    void Update(int k);
+    void Unplug();
+    void ClearLog();
+};
+
+void TToolSide::Pump()
+{
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!sinceReport_.isValid() || sinceReport_.elapsed() >= 250)
+        Report();
+}
+
+void TToolSide::Report()
+{
+    sinceReport_.start();
+    std::ostringstream s;
+    s << "progress " << commands_ << ' ' << updates_ << ' ' << unplugs_;
+    channel_.Ask(s.str());
+}
+
+// Until nothing is awaited and no update runs; false after limitMs.
+bool TToolSide::WaitIdle(int limitMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (f_.AutoTimer.cmd != 0 || f_.FlashStage != TMainForm::TFlashStage::Idle) {
+        if (t.elapsed() > limitMs) {
+            ++stuck_;
+            std::fprintf(stderr, "tool side: still waiting for command %d after %d ms\n", f_.AutoTimer.cmd,
+                         limitMs);
+            return false;
+        }
+        Pump();
+    }
+    return true;
+}
+
+// The operator picks a speed in the selector.
+void TToolSide::ChooseSpeed(int speed)
+{
+    QComboBox* box = f_.cbComSpeed;
+    const int i = box->findText(QString::number(speed), Qt::MatchFixedString);
+    if (i < 0)
+        return;
+    box->setCurrentIndex(i);
+    emit box->activated(i);
+}
+
+// Answers keep timing out: the operator looks at the controller's speed,
+// sets the selector to it and brings both to 115200.
+void TToolSide::Recover()
+{
+    WaitIdle(60000);
+    const int speed = std::atoi(channel_.Ask("speed").c_str());
+    if (speed > 0)
+        ChooseSpeed(speed);
+    ToHighSpeed();
+}
+
+void TToolSide::ToHighSpeed()
+{
+    if (ToolSpeed() == 115200)
+        return;
+    f_.btnSetHiSpeed->click();
+    ++commands_;
+    WaitIdle(60000);
+}
+
+void TToolSide::OneCommand()
+{
+    if (Roll(1000) < p_.mismatchPerMille) {
+        // Someone switches the tool's speed alone: the controller stays.
+        ChooseSpeed(ToolSpeed() == 9600 ? 115200 : 9600);
+        ++mismatches_;
+    }
+    const long timeoutsBefore = d_.timeouts;
+    QPushButton* const plain[] = {f_.btnTestConnection, f_.btnPobierz, f_.btnUstaw, f_.BitBtn2,
+                                  f_.btnClearScreen,    f_.btnRestart, f_.btnCbstSend, f_.btnSendLogo};
+    const int r = Roll(1000);
+    if (r < 4)
+        f_.btnSet9600->click();
+    else if (r < 8 || (ToolSpeed() == 9600 && r < 100))
+        f_.btnSetHiSpeed->click();
+    else
+        plain[r % std::size(plain)]->click();
+    ++commands_;
+    WaitIdle(60000);
+    // Three time-outs in a row: the operator looks into it.
+    inRow_ = d_.timeouts > timeoutsBefore ? inRow_ + 1 : 0;
+    if (inRow_ >= 3) {
+        inRow_ = 0;
+        Recover();
+    }
+}
+
+void TToolSide::Update(int k)
+{
+    channel_.Ask("update " + std::to_string(k));
+    d_.file = QString::fromStdString(p_.CpuFile(k));
+    // An attempt ended without the closing message (a stray answer ended
+    // the wait) is started again, as an operator would.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        Recover();
+        d_.closing = false;
+        ++attempts_;
+        f_.btnFlash->click();
+        WaitIdle(600000);
+        if (d_.closing)
+            break;
+    }
+    ++updates_;
+    const std::string differ = channel_.Ask("updated " + std::to_string(k));
+    std::fprintf(stderr, "tool side: update %d done after %ld attempts so far, %s pages differ\n", k,
+                 attempts_, differ.c_str());
+    Recover();
+}
+
+void TToolSide::Unplug()
+{
+    channel_.Ask("unplug");
+    QElapsedTimer t;
+    t.start();
+    while (f_.ComPort1->Connected() && t.elapsed() < 5000)
+        Pump();
+    // Idle: only what the tool itself wakes for.
+    ticker_.stop();
+    const double cpu0 = bench::CpuSeconds();
+    t.start();
+    QEventLoop loop;
+    QTimer::singleShot(p_.idleMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    const double pct = 100.0 * (bench::CpuSeconds() - cpu0) / (double(t.elapsed()) / 1000.0);
+    idlePctMax_ = std::max(idlePctMax_, pct);
+    ticker_.start(10);
+    channel_.Ask("plug");
+    ++unplugs_;
+}
+
+void TToolSide::ClearLog()
+{
+    f_.btnClearMemo->click();
+    ++logClears_;
+}
+
+int TToolSide::Run()
+{
+    Recover();
+    f_.btnTestConnection->click();
+    WaitIdle(60000);
+    const int fd0 = bench::OpenFds(), thr0 = bench::Threads();
+    const long warm = (p_.updates > 0 ? p_.commands / (p_.updates + 1) : 0) + p_.commands / 10;
+    std::size_t heapWarm = 0;
+    long rssWarm = 0;
+    int nextUpdate = 1, nextUnplug = 0;
+    for (long i = 0; i < p_.commands; ++i) {
+        if (nextUpdate <= p_.updates && i >= p_.commands * nextUpdate / (p_.updates + 1))
+            Update(nextUpdate++);
+        if (nextUnplug < p_.unplugs && i >= p_.commands * (2 * nextUnplug + 1) / (2 * p_.unplugs))
+            Unplug(), ++nextUnplug;
+        if (p_.clearLogEvery > 0 && i > 0 && i % p_.clearLogEvery == 0)
+            ClearLog();
+        if (i == warm) {
+            ClearLog();
+            heapWarm = mallinfo2().uordblks;
+            rssWarm = bench::StatusKiB("VmRSS");
+        }
+        OneCommand();
+    }
+    while (nextUpdate <= p_.updates)
+        Update(nextUpdate++);
+    while (nextUnplug++ < p_.unplugs)
+        Unplug();
+    // The end as at the start: the port open, nothing awaited.
+    Recover();
+    f_.btnTestConnection->click();
+    WaitIdle(60000);
+    const int fd1 = bench::OpenFds(), thr1 = bench::Threads();
+    const std::size_t heapEnd = mallinfo2().uordblks;
+    const long rssEnd = bench::StatusKiB("VmRSS");
+    ClearLog();
+    const std::size_t heapNoLog = mallinfo2().uordblks;
+    const long rssNoLog = bench::StatusKiB("VmRSS");
+    std::ostringstream s;
+    s << "result commands=" << commands_ << " updates=" << updates_ << " attempts=" << attempts_
+      << " unplugs=" << unplugs_ << " timeouts=" << d_.timeouts << " questions=" << d_.questions << " givenup=" << d_.givenUp
+      << " errors=" << d_.errors << " stuck=" << stuck_ << " mismatches=" << mismatches_
+      << " logclears=" << logClears_ << " heapgrow=" << (long(heapEnd) - long(heapWarm))
+      << " heapgrownolog=" << (long(heapNoLog) - long(heapWarm)) << " rssgrow=" << (rssEnd - rssWarm)
+      << " rssgrownolog=" << (rssNoLog - rssWarm) << " fd0=" << fd0 << " fd1=" << fd1 << " thr0=" << thr0
+      << " thr1=" << thr1 << " idlepct=" << idlePctMax_ << " peak=" << bench::StatusKiB("VmHWM");
+    channel_.Ask(s.str());
+    return 0;
+}
+
+} // namespace
+
+int RunToolSide(int argc, char** argv, const TSoakParams& p)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TSoakDialogs dialogs;
+    SetDialogs(&dialogs);
+    int status = 1;
+    {
+        TMainForm form(p.Link());
+        form.Receiver.StartPauseMs = p.pauseMs;
+        form.TickMs = p.tickMs;
+        form.show();
+        TToolSide side(p, form, dialogs);
+        status = side.Run();
+    }
+    SetDialogs(nullptr);
+    return status;
+}
