@@ -36,7 +36,7 @@ for t in receiver update text; do
     if LSAN_OPTIONS="suppressions=$QV_ROOT/tests/lsan.supp" \
         "$QV_ROOT/build-asan/fuzz/fuzz_$t" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
         -artifact_prefix="$QV_ROOT/build-asan/fuzz/" "$work" "$QV_ROOT/fuzz/corpus/$t" > "$log" 2>&1; then
-        echo "fuzz_$t: $(grep -m1 ' DONE ' "$log" | sed 's/^#[0-9]*[[:space:]]*DONE[[:space:]]*//')" \
+        echo "fuzz_$t: $(grep -m1 -E '^#[0-9]+[[:space:]]+DONE' "$log" | sed -E 's/^#[0-9]+[[:space:]]+DONE[[:space:]]+//')" \
             "$(grep -E 'stat::(number_of_executed_units|average_exec_per_sec)' "$log" | tr -s ' ' | tr '\n' ' ')"
     else
         echo "fuzz_$t FAILED:"; tail -n 60 "$log"; status=1
