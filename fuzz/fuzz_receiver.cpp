@@ -58,6 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t seed = std::uint32_t(data[2]) | std::uint32_t(data[3]) << 8;
     const std::string line(reinterpret_cast<const char*>(data + 4), size - 4);
 
+    // With no event loop running, what the handlers posted (repaints, the
+    // log's layout) is delivered here, so it cannot pile up between inputs.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     form->Receiver.Reset();
     form->Memo1->clear();
     form->AutoTimer = {};
