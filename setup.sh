@@ -17,11 +17,15 @@ qv_install_deps() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# qv_build DIR [cmake options...]: configures once, then builds incrementally.
+# qv_build DIR [cmake options...] [-- targets...]: configures once, then
+# builds incrementally (everything, or the targets given).
 qv_build() {
     local dir="$QV_ROOT/$1"; shift
+    local options=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$QV_ROOT" -B "$dir" -G Ninja "$@"
+        cmake -S "$QV_ROOT" -B "$dir" -G Ninja "${options[@]}"
     fi
-    cmake --build "$dir" -j "$(nproc)"
+    cmake --build "$dir" -j "$(nproc)" ${1:+--target "$@"}
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 
 namespace {
 // Copies the last frame into a 16-byte answer record. A short answer updates
@@ -120,21 +121,31 @@ void TMainForm::Timer1Timer()
 void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
 {
     TComPort* port = sender ? sender : ComPort1;
+    ReceiveInPieces(
+        count, port->Buffer().InputSize(),
+        [port](std::string& str, std::int32_t n) { port->ReadStr(str, n); },
+        [port] { return port->Connected(); });
+}
+
+void TMainForm::ReceiveInPieces(std::int32_t count, std::int32_t inputSize,
+                                const std::function<void(std::string&, std::int32_t)>& read,
+                                const std::function<bool()>& stillOpen)
+{
     // Taken in pieces no larger than the port's input queue, as a port with
     // that queue would deliver them: a frame's start is then handled before
     // the bytes behind it can overwrite it in the receiver's ring.
-    const std::int32_t piece = std::clamp(port->Buffer().InputSize(), 1, cRingSize / 2);
+    const std::int32_t piece = std::clamp(inputSize, 1, cRingSize / 2);
     std::int32_t left = count;
     do {
         std::string str;
         if (left > 0)
-            port->ReadStr(str, std::min(left, piece));
+            read(str, std::min(left, piece));
         left -= std::int32_t(str.size());
         // Errors are left to reach the port: they end its event thread.
         Receiver.ProcessChunk(str);
         // An answer handler may have closed or re-speeded the port; what is
         // still waiting then comes with the next delivery.
-        if (str.empty() || !port->Connected())
+        if (str.empty() || !stillOpen())
             break;
     } while (left > 0);
 }

@@ -67,7 +67,7 @@ private:
     void DispatchLineLost();
 
     const int FFd; // the port's descriptor; never touched once FStop is seen
-    const bool FWatchRx;
+    [[maybe_unused]] const bool FWatchRx; // kept with the settings it came from
     const TThreadPriority FPriority;
     int FStopEvent = -1; // eventfd, readable once stop is asked
     int FWaitSet = -1;   // epoll set of FStopEvent and the port

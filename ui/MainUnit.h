@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -138,6 +139,12 @@ public:
 
     // ---- receiver (protocol/) ----
     void ComPort1RxChar(TComPort* sender, std::int32_t count);
+    // The handler's work with the bytes' source given: `count` bytes read
+    // through `read` in pieces of at most the input queue's size, each one
+    // processed by the receiver, while `stillOpen` holds.
+    void ReceiveInPieces(std::int32_t count, std::int32_t inputSize,
+                         const std::function<void(std::string&, std::int32_t)>& read,
+                         const std::function<bool()>& stillOpen);
 
     // ---- command exchange (protocol/) ----
     void send_cmd_TestConnect();

@@ -59,7 +59,9 @@ void CopyToImage(const std::vector<std::uint8_t>& bytes, std::int32_t at)
     // Bytes left by an earlier file never travel with this one.
     std::memset(FileFlash, 0, sizeof FileFlash);
     const std::size_t room = std::size_t(cFlashImageSize - at);
-    std::memcpy(FileFlash + at, bytes.data(), std::min(bytes.size(), room));
+    // An empty file has no data pointer to copy from.
+    if (!bytes.empty())
+        std::memcpy(FileFlash + at, bytes.data(), std::min(bytes.size(), room));
 }
 
 } // namespace

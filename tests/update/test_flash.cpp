@@ -104,6 +104,17 @@ private slots:
         QCOMPARE(SendFlash.Part[1].adres, 256u);
     }
 
+    void emptyGraphicsFile()
+    {
+        // Found by fuzzing: an empty file has nothing to copy, and the bytes
+        // of the file before it must still go.
+        LoadGraphics(Path("before.qgf", Pattern(300, 7)));
+        LoadGraphics(Path("empty.qgf", QByteArray()));
+        QCOMPARE(SendFlash.PartFileSize, 4095);
+        QCOMPARE(PageBytes(0), QByteArray(256, '\0'));
+        QCOMPARE(PageBytes(1), QByteArray(256, '\0'));
+    }
+
     void unreadableFile_data()
     {
         QTest::addColumn<QString>("name");
