@@ -74,8 +74,8 @@ TComEvents IntToEvents(std::uint32_t mask)
 // ---------------------------------------------------------------------------
 // The thread
 
-TComThread::TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriority priority)
-    : FComPort(&port), FHandOver(*port.FHandOver), FFd(fd), FWatchRx(watchRx), FPriority(priority)
+TComThread::TComThread(TCustomComPort& port, int fd, TThreadPriority priority)
+    : FComPort(&port), FHandOver(*port.FHandOver), FFd(fd), FPriority(priority)
 {
 }
 
@@ -96,7 +96,7 @@ std::unique_ptr<TComThread> TComThread::Start(TCustomComPort& port, int fd, bool
 {
     // Everything the thread waits with is made here, so that a port that could
     // not hear its line fails to open instead of opening deaf.
-    std::unique_ptr<TComThread> t(new TComThread(port, fd, watchRx, priority));
+    std::unique_ptr<TComThread> t(new TComThread(port, fd, priority));
     auto fail = [&port](int err) { throw EComPort(CError_OpenFailed, err, port.Port()); };
     t->FStopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (t->FStopEvent < 0)

@@ -57,7 +57,7 @@ public:
     TSlot FSlot = TSlot::Empty;
 
 private:
-    TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriority priority);
+    TComThread(TCustomComPort& port, int fd, TThreadPriority priority);
     void Execute();
     bool DispatchComMsg(bool& consumed);
     bool Watch(int op, int fd, std::uint32_t tag, std::uint32_t events);
@@ -67,7 +67,6 @@ private:
     void DispatchLineLost();
 
     const int FFd; // the port's descriptor; never touched once FStop is seen
-    [[maybe_unused]] const bool FWatchRx; // kept with the settings it came from
     const TThreadPriority FPriority;
     int FStopEvent = -1; // eventfd, readable once stop is asked
     int FWaitSet = -1;   // epoll set of FStopEvent and the port
