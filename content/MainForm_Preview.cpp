@@ -5,6 +5,7 @@
 
 #include "serial/CPort.h"
 #include "ui/Dialogs.h"
+#include "ui/LayoutKit.h"
 #include "ui/MainUnit.h"
 
 #include <QCheckBox>
@@ -26,21 +27,11 @@ constexpr int cZoom = 3;
 // The last X the animation sends before it starts again from 0.
 constexpr int cLastAnimatedX = 128;
 
-// Point size from the cell size the font's entry names.
-int FontPoints(int font)
-{
-    if (font <= 7)
-        return 8;
-    if (font <= 11)
-        return 16;
-    if (font <= 13)
-        return 32;
-    return 64;
-}
-
+// A pick-only list with no selection falls back to its first colour.
 QColor ListColour(int position)
 {
-    return position == 1 ? QColor(255, 0, 0) : QColor(0, 0, 0);
+    const QList<QColor>& colours = layout::ColourValues();
+    return colours.value(position, colours.first());
 }
 
 void Draw(TMainForm::TCanvas& cnv, const QString& text, int x, int y)
@@ -103,13 +94,9 @@ void TMainForm::InitPreview()
 {
     TCanvas& cnv = StImageCanvas;
     cnv.Bitmap = QImage(cBitmapWidth, cBitmapHeight, QImage::Format_RGB888);
-    cnv.Brush = QColor(0, 0, 0);
-    cnv.Pen = QColor(255, 0, 0);
+    // The colours and the size come from the selectors, as at every redraw.
     cnv.Font = QFont(QStringLiteral("Arial"));
-    cnv.Font.setPointSize(8);
-    Font2Mono(cnv);
-    Draw(cnv, est->text(), sestX->value(), sestY->value());
-    Show(stImage, cnv.Bitmap);
+    RepaintStImage();
     // Rates up to 25 per second: a coarse timer may come late by 5 %.
     Timer2->setTimerType(Qt::PreciseTimer);
 }
@@ -121,7 +108,7 @@ void TMainForm::RepaintStImage()
     cnv.Brush = SelectorColour(cbstb);
     cnv.Pen = SelectorColour(cbstt);
     if (font >= 0)
-        cnv.Font.setPointSize(FontPoints(font));
+        cnv.Font.setPointSize(layout::FontCell(font));
     Font2Mono(cnv);
     Draw(cnv, est->text(), sestX->value(), sestY->value());
     Show(stImage, cnv.Bitmap);

@@ -24,7 +24,6 @@ void SetHeader(Record& rec, std::uint8_t command, std::size_t size)
     rec.Header.BusStart = cBusStart;
     rec.Header.Command = command;
     rec.Header.Size = std::uint16_t(size);
-    rec.Header.ChSum = 0;
 }
 
 template <class Record>
@@ -87,8 +86,12 @@ TBytes BuildSendTextFrame(tSendTextFrame& rec, int window, const tWindowTextFram
 
 TBytes BuildLogoFrame(std::uint8_t logo)
 {
-    TBytes frame("\x1B\x0C\x0C\x00\x00\x00\x00\x00", 8);
-    frame += char(logo);
-    frame += TBytes("\x00\x0D\x0A", 3);
-    return frame;
+    // The logo's number, a spare zero byte, CR and LF behind the header.
+    const char tail[] = {char(logo), 0, char(cCR), char(cLF)};
+    tHeader h;
+    h.Command = cmd_putLogo;
+    h.Size = std::uint16_t(cHeaderSize + sizeof tail);
+    TBytes frame(cHeaderSize, '\0');
+    h.Encode(reinterpret_cast<std::uint8_t*>(frame.data()));
+    return frame.append(tail, sizeof tail);
 }

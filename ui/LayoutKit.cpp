@@ -9,6 +9,9 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <iterator>
+#include <utility>
+
 namespace layout {
 
 QFont TahomaFont(int pixelSize, bool bold)
@@ -34,13 +37,28 @@ const QList<QColor>& ColourValues()
     return values;
 }
 
+namespace {
+// Cell size and how many fonts of it, in list order.
+constexpr std::pair<int, int> cFontCells[] = {{8, 8}, {16, 4}, {32, 2}, {64, 2}};
+} // namespace
+
 QStringList FontNames()
 {
     QStringList names;
-    for (auto [cell, count] : {std::pair{8, 8}, std::pair{16, 4}, std::pair{32, 2}, std::pair{64, 2}})
+    for (auto [cell, count] : cFontCells)
         for (int i = 1; i <= count; ++i)
             names << QStringLiteral("Czcionka %1x%1 %2").arg(cell).arg(i);
     return names;
+}
+
+int FontCell(int position)
+{
+    for (auto [cell, count] : cFontCells) {
+        if (position < count)
+            return cell;
+        position -= count;
+    }
+    return std::end(cFontCells)[-1].first;
 }
 
 void SetupSpin(TSpinEdit* s, int lo, int hi, int value, bool centred)

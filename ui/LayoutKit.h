@@ -31,6 +31,8 @@ const QStringList& ColourNames();
 const QList<QColor>& ColourValues();
 // "Czcionka 8x8 1" .. "Czcionka 64x64 2".
 QStringList FontNames();
+// The cell size (8, 16, 32 or 64) the font at `position` of that list names.
+int FontCell(int position);
 
 // A spin edit with its range and value, in the large font of the entry
 // fields, its text centred unless told otherwise.

@@ -5,6 +5,7 @@
 // the share of the lower of rate and ceiling reached (goal at least 95 %),
 // the shortest and longest gap between two ticks (a queue of ticks behind a
 // slow line would show as a burst of short gaps), and the tool's CPU use.
+#include "bench/common/BenchKit.h"
 #include "serial/CPort.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
@@ -21,10 +22,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -40,13 +40,6 @@ struct TPrintDialogs : IDialogs {
         std::fprintf(stderr, "%s: %s\n", kind, qPrintable(text));
     }
 };
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // Runs the event loop for `ms`, or until `until` holds (looked at every 20 ms).
 void RunFor(int ms, const std::function<bool()>& until = {})
@@ -94,11 +87,11 @@ void Measure(TMainForm& form, int speed, int rate, const TPrintDialogs& dialogs)
     form.sestX->setValue(0);
     const int messagesBefore = dialogs.count;
     clock.start();
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = bench::CpuSeconds();
     form.cbAnimate->setChecked(true);
     RunFor(cRunMs);
     form.cbAnimate->setChecked(false);
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = bench::CpuSeconds() - cpu0;
     const double wall = double(clock.elapsed()) / 1000.0;
     form.Timer2->removeEventFilter(&tc);
     RunFor(300, [&] { return form.AutoTimer.cmd == 0; }); // the last answer
