@@ -302,6 +302,8 @@ private:
     // or the wait for the CPU command ran out or was replaced).
     void CheckFlashStage();
     void SpeedAdvice();
+    // The file picked and the start confirmed, with no update under way.
+    bool ChooseAndConfirm(const QString& question);
     void StartTransfer(std::uint32_t firstPart, int barMaximum);
     void SendNextFlashPage(std::uint32_t nrpart);
     void CloseTransfer(std::uint32_t index);

@@ -65,21 +65,25 @@ void TMainForm::fcmd_ProgramFlashPage()
 void TMainForm::CloseTransfer(std::uint32_t index)
 {
     SetFlashStage(TFlashStage::Closing);
-    try {
-        if (index < cGraphicsClosingPart) {
-            Dialogs().Message(this, QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?"));
-            send_cmd_UpgreadeCPU();
-            SetFlashStage(AutoTimer.cmd == cmd_UpgreadeCPU ? TFlashStage::AwaitCpu : TFlashStage::Idle);
-        } else {
-            Dialogs().Message(this, QStringLiteral("Dane graficzne zostały zaktualizowane."));
-            SetFlashStage(TFlashStage::Idle);
+    // However this ends (an error included) the bar goes back to 0, and the
+    // buttons come back unless command 3 is now awaited.
+    struct TEnd {
+        TMainForm& form;
+        ~TEnd()
+        {
+            if (form.FlashStage == TFlashStage::Closing)
+                form.SetFlashStage(TFlashStage::Idle);
+            form.pBar->setValue(0);
         }
-    } catch (...) {
-        SetFlashStage(TFlashStage::Idle);
-        pBar->setValue(0);
-        throw;
+    } end{*this};
+    if (index >= cGraphicsClosingPart) {
+        Dialogs().Message(this, QStringLiteral("Dane graficzne zostały zaktualizowane."));
+        return;
     }
-    pBar->setValue(0);
+    Dialogs().Message(this, QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?"));
+    send_cmd_UpgreadeCPU();
+    if (AutoTimer.cmd == cmd_UpgreadeCPU)
+        SetFlashStage(TFlashStage::AwaitCpu);
 }
 
 void TMainForm::FlashPageTimeout()

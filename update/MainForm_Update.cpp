@@ -44,7 +44,9 @@ void TMainForm::SetFlashStage(TFlashStage stage)
 
 void TMainForm::CheckFlashStage()
 {
-    // Another command sent meanwhile may replace the wait, and its answer
+    // Polled, because these ends lie in the shared command exchange, which
+    // knows nothing of updates: its general timeout ends the wait for the CPU
+    // command, another command sent meanwhile replaces a wait and its answer
     // ends it. A transfer with nothing awaited never reaches the resend
     // question again: it is over. The wait for the CPU command is over once
     // that command is no longer the one awaited.
@@ -80,12 +82,15 @@ void TMainForm::btnFlashClick()
     UpgreadeFlash();
 }
 
+bool TMainForm::ChooseAndConfirm(const QString& question)
+{
+    return FlashStage == TFlashStage::Idle && LoadFlash() && Dialogs().Question(this, question);
+}
+
 void TMainForm::UpgreadeFlash()
 {
-    if (FlashStage != TFlashStage::Idle || !LoadFlash())
-        return;
-    if (!Dialogs().Question(this, QStringLiteral("Zaraz zacznie się proces upgreade firmware CPU. "
-                                                 "Nie będzie można go przerwać. Czy mam kontynuować?")))
+    if (!ChooseAndConfirm(QStringLiteral("Zaraz zacznie się proces upgreade firmware CPU. "
+                                         "Nie będzie można go przerwać. Czy mam kontynuować?")))
         return;
     if (!LoadCpuFirmware(OpenDialog1.FileName.toStdString())) {
         Dialogs().Message(this, QStringLiteral("Wybrano zły plik do upgreadu CPU"));
@@ -105,11 +110,8 @@ void TMainForm::btnAutoRunClick()
 
 void TMainForm::FlashingGFX()
 {
-    if (FlashStage != TFlashStage::Idle || !LoadFlash())
-        return;
-    if (!Dialogs().Question(this, QStringLiteral("Zaraz zacznie się proces aktualizowania danych "
-                                                 "graficznych. Nie będzie można go przerwać. Czy "
-                                                 "mam kontynuować?")))
+    if (!ChooseAndConfirm(QStringLiteral("Zaraz zacznie się proces aktualizowania danych graficznych. "
+                                         "Nie będzie można go przerwać. Czy mam kontynuować?")))
         return;
     LoadGraphics(OpenDialog1.FileName.toStdString());
     StartTransfer(0, cLastPart);

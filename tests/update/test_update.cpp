@@ -28,13 +28,6 @@ const QString cQgfFilter = QStringLiteral("Plik Quorvantel Flash (*.QGF)|*.QGF")
 constexpr std::int32_t cSmallSize = 1000;
 constexpr std::uint32_t cSmallLast = 35;
 
-std::vector<std::uint32_t> Addresses(std::initializer_list<std::uint32_t> pages)
-{
-    std::vector<std::uint32_t> out;
-    for (auto p : pages)
-        out.push_back(p * 256);
-    return out;
-}
 std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t last)
 {
     std::vector<std::uint32_t> out;
@@ -49,13 +42,10 @@ int CountCommand(const TEmulator& emu, std::uint8_t code)
         n += f.size() > 1 && std::uint8_t(f[1]) == code;
     return n;
 }
-bool ButtonsEnabled(const TMainForm& f)
+// How many of the three update buttons are enabled.
+int Enabled(const TMainForm& f)
 {
-    return f.btnFlash->isEnabled() && f.BitBtn1->isEnabled() && f.btnAutoRun->isEnabled();
-}
-bool ButtonsDisabled(const TMainForm& f)
-{
-    return !f.btnFlash->isEnabled() && !f.BitBtn1->isEnabled() && !f.btnAutoRun->isEnabled();
+    return f.btnFlash->isEnabled() + f.BitBtn1->isEnabled() + f.btnAutoRun->isEnabled();
 }
 } // namespace
 
@@ -96,13 +86,23 @@ private slots:
     void cpuUpdate_data()
     {
         QTest::addColumn<bool>("fast");
-        QTest::newRow("at 9600") << false;
-        QTest::newRow("at 115200") << true;
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("at 9600") << false << true;
+        QTest::newRow("at 115200") << true << true;
+        // The general timeout; the buttons come back, the line keeps its speed.
+        QTest::newRow("command 3 unanswered") << true << false;
     }
     void cpuUpdate()
     {
         QFETCH(bool, fast);
-        QVERIFY(StartRig());
+        QFETCH(bool, answered);
+        QVERIFY(StartRig([answered](TEmulator& emu) {
+            if (!answered)
+                emu.OnFrame([&emu](const std::string& frame, bool) {
+                    if (frame.size() > 1 && std::uint8_t(frame[1]) == cmd_UpgreadeCPU)
+                        emu.DropAnswers(1);
+                });
+        }));
         TMainForm& f = Form();
         if (fast) {
             f.btnSetHiSpeed->click();
@@ -111,18 +111,24 @@ private slots:
             rig->emu.ClearLog();
         }
         const QByteArray file = CpuFile(cSmallSize);
-        // At the closing message command 3 has not gone out yet and the
-        // buttons are still locked.
+        // At the closing message command 3 has not gone out yet; there and
+        // during its wait the buttons are locked.
         int cmd3AtMessage = -1;
-        bool lockedAtMessage = false;
+        int enabledAtMessage = -1;
+        int enabledAtTimeout = -1;
         rig->dialogs.onMessage = [&](const QString& text) {
             if (text == cProgramCpu) {
                 cmd3AtMessage = CountCommand(rig->emu, cmd_UpgreadeCPU);
-                lockedAtMessage = ButtonsDisabled(f);
+                enabledAtMessage = Enabled(f);
             }
+            if (text == cTimeoutText)
+                enabledAtTimeout = Enabled(f);
         };
         QVERIFY(StartCpu(file));
-        QVERIFY(WaitUntil([&] { return CpuDone(); }, 10000));
+        if (answered)
+            QVERIFY(WaitUntil([&] { return CpuDone(); }, 10000));
+        else
+            QVERIFY(WaitUntil([&] { return rig->dialogs.messages.contains(cTimeoutText); }, 10000));
 
         QCOMPARE(rig->dialogs.fileFilters, QStringList{cBinFilter});
         QCOMPARE(rig->dialogs.fileDefaultExts, QStringList{QStringLiteral("*.BIN")});
@@ -131,16 +137,17 @@ private slots:
         QStringList messages{cProgramCpu};
         if (!fast)
             messages.prepend(cAdvice);
+        if (!answered)
+            messages.append(cTimeoutText);
         QCOMPARE(rig->dialogs.messages, messages);
         QCOMPARE(cmd3AtMessage, 0);
-        QVERIFY(lockedAtMessage);
+        QCOMPARE(enabledAtMessage, 0);
+        QCOMPARE(enabledAtTimeout, answered ? -1 : 0);
 
-        // Pages 16..35 in order, each frame sound, then command 3.
+        // Pages 16..35 in order (the emulator takes only sound whole pages), then command 3.
         QCOMPARE(rig->emu.PageAddresses(), Range(16, cSmallLast));
         const auto frames = rig->emu.Frames();
         QCOMPARE(frames.size(), std::size_t(cSmallLast - 16 + 2));
-        for (std::size_t i = 0; i + 1 < frames.size(); ++i)
-            QVERIFY(frames[i].size() == tProgramFlashPage::cSize && VerifyFrame(frames[i]));
         const TBytes cmd3 = Hex("1B 03 0A 00 3C 04 00 00 0D 0A");
         QCOMPARE(frames.back(), cmd3);
         const auto image = rig->emu.FlashImage();
@@ -148,17 +155,19 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(image.data()) + 4096, qsizetype(sent)),
                  file.left(qsizetype(sent)));
 
-        // The log ends with command 3, its answer and the note; the line is at 9600.
+        // Answered: the log ends with command 3, its answer and the note, and
+        // the line is at 9600. Unanswered: the line keeps the transfer's speed.
         const QStringList log = LogLines(f);
-        QCOMPARE(log.value(log.size() - 3), SentLine(cmd3));
-        QVERIFY(IsAnswerLine(log.value(log.size() - 2), cmd_UpgreadeCPU));
+        QCOMPARE(log.value(log.size() - (answered ? 3 : 1)), SentLine(cmd3));
+        if (answered)
+            QVERIFY(IsAnswerLine(log.value(log.size() - 2), cmd_UpgreadeCPU));
         QVERIFY(f.ComPort1->Connected());
-        QCOMPARE(f.ComPort1->BaudRate(), br9600);
-        QCOMPARE(f.cbComSpeed->GetText(), std::string("9600"));
-        QCOMPARE(rig->emu.ToolSpeed(), 9600);
+        QCOMPARE(f.ComPort1->BaudRate(), answered ? br9600 : br115200);
+        QCOMPARE(f.cbComSpeed->GetText(), std::string(answered ? "9600" : "115200"));
+        QCOMPARE(rig->emu.ToolSpeed(), answered ? 9600 : 115200);
         QCOMPARE(f.pBar->value(), 0);
         QCOMPARE(f.lStat->text(), QStringLiteral("Programowanie pamięci flash 35/35"));
-        QVERIFY(ButtonsEnabled(f));
+        QVERIFY(WaitUntil([&] { return Enabled(f) == 3; }, 1000));
 
         // "Flashing GFX" next: the dialog proposes the CPU file, under its own filter.
         rig->dialogs.fileToPick.clear();
@@ -168,122 +177,99 @@ private slots:
         QCOMPARE(rig->dialogs.fileDefaultExts.last(), QStringLiteral("*.QGF"));
     }
 
-    void cpuRefused_data()
+    void nothingSent_data()
     {
+        // File written under `pick` unless null; an empty pick cancels the dialog.
+        QTest::addColumn<bool>("cpu");
+        QTest::addColumn<QString>("pick");
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("answer");
         QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("errors");
+        const QString bin = QStringLiteral("bad.bin");
         const QStringList refused{cAdvice, cWrongFile};
-        QTest::newRow("196607 bytes") << CpuFile(0, 196607) << true << refused;
-        QTest::newRow("196609 bytes") << CpuFile(0, 196609) << true << refused;
-        QTest::newRow("negative size") << CpuFile(-256) << true << refused;
-        QTest::newRow("size past the file") << CpuFile(192512) << true << refused;
-        QTest::newRow("answer No") << CpuFile(0) << false << QStringList{cAdvice};
+        QTest::newRow("196607 bytes") << true << bin << CpuFile(0, 196607) << true << refused << 0;
+        QTest::newRow("196609 bytes") << true << bin << CpuFile(0, 196609) << true << refused << 0;
+        QTest::newRow("negative size") << true << bin << CpuFile(-256) << true << refused << 0;
+        QTest::newRow("size past the file") << true << bin << CpuFile(192512) << true << refused << 0;
+        QTest::newRow("answer No") << true << bin << CpuFile(0) << false << QStringList{cAdvice} << 0;
+        QTest::newRow("cancelled") << false << QString() << QByteArray() << true << QStringList{cAdvice} << 0;
+        QTest::newRow("missing file") << false << QStringLiteral("nowhere.qgf") << QByteArray() << true
+                                      << QStringList{cAdvice} << 1;
     }
-    void cpuRefused()
+    void nothingSent()
     {
+        QFETCH(bool, cpu);
+        QFETCH(QString, pick);
         QFETCH(QByteArray, file);
         QFETCH(bool, answer);
         QFETCH(QStringList, messages);
-        QVERIFY(StartRig());
-        rig->dialogs.answer = answer;
-        rig->dialogs.fileToPick = WriteFile(dir, QStringLiteral("bad.bin"), file);
-        Form().btnFlash->click();
-        QCOMPARE(rig->dialogs.questions, QStringList{cCpuQuestion});
-        QCOMPARE(rig->dialogs.messages, messages);
-        QVERIFY(!rig->emu.WaitForFrames(1, 300));
-        QVERIFY(LogLines(Form()).isEmpty());
-        QVERIFY(ButtonsEnabled(Form()));
-    }
-
-    void unreadableOrCancelled_data()
-    {
-        QTest::addColumn<QString>("pick");
-        QTest::addColumn<int>("errors");
-        QTest::newRow("cancelled") << QString() << 0;
-        QTest::newRow("missing file") << dir.filePath(QStringLiteral("nowhere.qgf")) << 1;
-    }
-    void unreadableOrCancelled()
-    {
-        QFETCH(QString, pick);
         QFETCH(int, errors);
         QVERIFY(StartRig());
-        rig->dialogs.fileToPick = pick;
-        Form().btnAutoRun->click();
-        QCOMPARE(rig->dialogs.fileNames, QStringList{QStringLiteral("Flash")});
+        rig->dialogs.answer = answer;
+        if (!pick.isEmpty())
+            rig->dialogs.fileToPick = file.isNull() ? dir.filePath(pick) : WriteFile(dir, pick, file);
+        (cpu ? Form().btnFlash : Form().btnAutoRun)->click();
+        // The start question comes only once a readable file is picked.
+        QCOMPARE(rig->dialogs.questions, cpu ? QStringList{cCpuQuestion} : QStringList{});
+        QCOMPARE(rig->dialogs.messages, messages);
         QCOMPARE(rig->dialogs.errors.size(), errors);
         if (errors)
-            QVERIFY2(rig->dialogs.errors[0].contains(pick) &&
+            QVERIFY2(rig->dialogs.errors[0].contains(rig->dialogs.fileToPick) &&
                          rig->dialogs.errors[0].contains(QString::fromUtf8(std::strerror(ENOENT))),
                      qPrintable(rig->dialogs.errors[0]));
-        QVERIFY(rig->dialogs.questions.isEmpty());
         QVERIFY(!rig->emu.WaitForFrames(1, 300));
-        QVERIFY(ButtonsEnabled(Form()));
+        QVERIFY(LogLines(Form()).isEmpty());
+        QCOMPARE(Enabled(Form()), 3);
     }
 
     void lostConfirmation_data()
     {
+        // A confirmation naming a page beyond the table counts as none.
+        QTest::addColumn<bool>("beyond");
         QTest::addColumn<bool>("resend");
-        QTest::newRow("Yes") << true;
-        QTest::newRow("No") << false;
+        QTest::newRow("dropped, Yes") << false << true;
+        QTest::newRow("dropped, No") << false << false;
+        QTest::newRow("page beyond the table, No") << true << false;
     }
     void lostConfirmation()
     {
+        QFETCH(bool, beyond);
         QFETCH(bool, resend);
         QVERIFY(StartRig());
-        rig->emu.DropAnswers(1);
-        QStringList logAtQuestion;
+        if (beyond)
+            rig->emu.ConfirmPageAt(4096 * 256);
+        else
+            rig->emu.DropAnswers(1);
         QVERIFY(StartCpu(CpuFile(cSmallSize)));
         // Nothing confirmed: the buttons stay locked until the operator decides.
-        QVERIFY(ButtonsDisabled(Form()));
+        QCOMPARE(Enabled(Form()), 0);
         rig->dialogs.answer = resend;
         QVERIFY(WaitUntil([&] { return !rig->dialogs.questions.filter(cResend).isEmpty(); }, 5000));
-        QCOMPARE(rig->dialogs.questions.filter(cResend).size(), 1);
         if (resend) {
             QVERIFY(WaitUntil([&] { return CpuDone(); }, 10000));
             QVERIFY(LogLines(Form()).contains(QStringLiteral("Zaczynam wysyłanie od 16 $00000010")));
-            std::vector<std::uint32_t> expect = Addresses({16});
+            std::vector<std::uint32_t> expect = Range(16, 16);
             const auto rest = Range(16, cSmallLast);
             expect.insert(expect.end(), rest.begin(), rest.end());
             QCOMPARE(rig->emu.PageAddresses(), expect);
         } else {
             QVERIFY(!rig->emu.WaitForFrames(2, 1500));
-            QCOMPARE(rig->emu.PageAddresses(), Addresses({16}));
-            QVERIFY(LogLines(Form()).isEmpty());
+            QCOMPARE(rig->emu.PageAddresses(), Range(16, 16));
+            // No line for the page frame; only a received confirmation is logged.
+            QCOMPARE(LogLines(Form()).size(), beyond ? 1 : 0);
             QCOMPARE(Form().pBar->value(), 16);
-            QCOMPARE(rig->dialogs.questions.filter(cResend).size(), 1);
+            QCOMPARE(rig->dialogs.messages, QStringList{cAdvice});
         }
-        QVERIFY(ButtonsEnabled(Form()));
-    }
-
-    void cpuCommandUnanswered()
-    {
-        // The closing command 3 gets no answer: the general timeout, and the
-        // buttons come back; the line keeps the transfer's speed.
-        QVERIFY(StartRig([](TEmulator& emu) {
-            emu.OnFrame([&emu](const std::string& frame, bool) {
-                if (frame.size() > 1 && std::uint8_t(frame[1]) == cmd_UpgreadeCPU)
-                    emu.DropAnswers(1);
-            });
-        }));
-        bool lockedWhileWaiting = false;
-        rig->dialogs.onMessage = [&](const QString& text) {
-            if (text == cTimeoutText)
-                lockedWhileWaiting = ButtonsDisabled(Form());
-        };
-        QVERIFY(StartCpu(CpuFile(cSmallSize)));
-        QVERIFY(WaitUntil([&] { return rig->dialogs.messages.contains(cTimeoutText); }, 10000));
-        QVERIFY(lockedWhileWaiting);
-        QVERIFY(WaitUntil([&] { return ButtonsEnabled(Form()); }, 1000));
-        QCOMPARE(CountCommand(rig->emu, cmd_UpgreadeCPU), 1);
-        QVERIFY(!LogLines(Form()).contains(QStringLiteral("cmd_UpgradeCPU")));
+        QCOMPARE(rig->dialogs.questions.filter(cResend).size(), 1);
+        QCOMPARE(Enabled(Form()), 3);
     }
 
     void confirmations_data()
     {
         QTest::addColumn<int>("fault");
         QTest::addColumn<std::vector<std::uint32_t>>("pages");
-        std::vector<std::uint32_t> again = Addresses({16});
+        std::vector<std::uint32_t> again = Range(16, 16);
         const auto all = Range(16, cSmallLast);
         again.insert(again.end(), all.begin(), all.end());
         std::vector<std::uint32_t> twice = Range(16, 33);
@@ -324,11 +310,11 @@ private slots:
         QCOMPARE(rig->dialogs.messages.filter(cProgramCpu).size(), 1);
     }
 
-    void strayConfirmations()
+    void strayConfirmation()
     {
+        // No transfer under way: logged as received, nothing else.
         QVERIFY(StartRig());
         TMainForm& f = Form();
-        // No transfer under way: logged as received, nothing else.
         f.btnOpenClose->click();
         QVERIFY(f.ComPort1->Connected());
         rig->emu.SendRaw(tProgramFlashPageConfirm::Build(100 * 256, rec_ResponseOK));
@@ -336,16 +322,6 @@ private slots:
         QVERIFY(IsAnswerLine(LogLines(f)[0], cmd_ProgramFlashPage));
         QVERIFY(!rig->emu.WaitForFrames(1, 300));
         QVERIFY(rig->dialogs.messages.isEmpty());
-        // A page beyond the table: ignored, so the question comes; No ends it.
-        rig->emu.ConfirmPageAt(4096 * 256);
-        rig->dialogs.answer = true;
-        QVERIFY(StartCpu(CpuFile(cSmallSize)));
-        rig->dialogs.answer = false;
-        QVERIFY(WaitUntil([&] { return !rig->dialogs.questions.filter(cResend).isEmpty(); }, 5000));
-        QCOMPARE(rig->emu.PageAddresses(), Addresses({16}));
-        QCOMPARE(CountCommand(rig->emu, cmd_UpgreadeCPU), 0);
-        QCOMPARE(rig->dialogs.messages, QStringList{cAdvice});
-        QVERIFY(ButtonsEnabled(f));
     }
 
     void graphicsUpdate()
@@ -371,7 +347,7 @@ private slots:
             QCOMPARE(f.lStat->text(), QStringLiteral("Programowanie pamięci flash 4095/4095"));
             QCOMPARE(f.pBar->value(), 0);
             QCOMPARE(f.pBar->maximum(), 4095);
-            QVERIFY(ButtonsEnabled(f));
+            QCOMPARE(Enabled(f), 3);
         }
         QCOMPARE(rig->dialogs.questions, (QStringList{cGfxQuestion, cGfxQuestion}));
         QCOMPARE(rig->dialogs.fileNames.first(), QStringLiteral("Flash"));
