@@ -11,6 +11,13 @@ T LockedCopy(std::mutex& mu, const T& field)
     std::lock_guard lock(mu);
     return field;
 }
+
+template <class T, class V>
+void LockedSet(std::mutex& mu, T& field, V value)
+{
+    std::lock_guard lock(mu);
+    field = std::move(value);
+}
 } // namespace
 
 TEmulator::TEmulator() : TEmulator(Options{}) {}
@@ -145,11 +152,7 @@ int TEmulator::ToolSpeed() const
 
 std::uint8_t TEmulator::Brightness() const { return LockedCopy(d->mu, d->brightness); }
 
-void TEmulator::SetBrightness(std::uint8_t value)
-{
-    std::lock_guard lock(d->mu);
-    d->brightness = value;
-}
+void TEmulator::SetBrightness(std::uint8_t value) { LockedSet(d->mu, d->brightness, value); }
 
 void TEmulator::SetVersion(std::uint32_t firmware, std::uint8_t board)
 {
@@ -158,35 +161,15 @@ void TEmulator::SetVersion(std::uint32_t firmware, std::uint8_t board)
     d->board = board;
 }
 
-void TEmulator::SetPace(bool on)
-{
-    std::lock_guard lock(d->mu);
-    d->pace = on;
-}
+void TEmulator::SetPace(bool on) { LockedSet(d->mu, d->pace, on); }
 
-void TEmulator::SetPaceFrames(bool on)
-{
-    std::lock_guard lock(d->mu);
-    d->paceFrames = on;
-}
+void TEmulator::SetPaceFrames(bool on) { LockedSet(d->mu, d->paceFrames, on); }
 
-void TEmulator::SetAnswerDelayMs(int ms)
-{
-    std::lock_guard lock(d->mu);
-    d->delayMs = std::max(0, ms);
-}
+void TEmulator::SetAnswerDelayMs(int ms) { LockedSet(d->mu, d->delayMs, std::max(0, ms)); }
 
-void TEmulator::DropAnswers(int n)
-{
-    std::lock_guard lock(d->mu);
-    d->dropCount = std::max(0, n);
-}
+void TEmulator::DropAnswers(int n) { LockedSet(d->mu, d->dropCount, std::max(0, n)); }
 
-void TEmulator::CorruptChecksum(int n)
-{
-    std::lock_guard lock(d->mu);
-    d->corruptCount = std::max(0, n);
-}
+void TEmulator::CorruptChecksum(int n) { LockedSet(d->mu, d->corruptCount, std::max(0, n)); }
 
 void TEmulator::SplitAnswer(std::vector<std::size_t> chunkSizes, int gapMs)
 {
@@ -195,29 +178,13 @@ void TEmulator::SplitAnswer(std::vector<std::size_t> chunkSizes, int gapMs)
     d->splitGapMs = std::max(0, gapMs);
 }
 
-void TEmulator::NoiseBeforeAnswer(std::string bytes)
-{
-    std::lock_guard lock(d->mu);
-    d->noise = std::move(bytes);
-}
+void TEmulator::NoiseBeforeAnswer(std::string bytes) { LockedSet(d->mu, d->noise, std::move(bytes)); }
 
-void TEmulator::GlueAnswers()
-{
-    std::lock_guard lock(d->mu);
-    d->gluePending = true;
-}
+void TEmulator::GlueAnswers() { LockedSet(d->mu, d->gluePending, true); }
 
-void TEmulator::AnswerWithCode(std::uint8_t code)
-{
-    std::lock_guard lock(d->mu);
-    d->codeOverride = code;
-}
+void TEmulator::AnswerWithCode(std::uint8_t code) { LockedSet(d->mu, d->codeOverride, code); }
 
-void TEmulator::ConfirmPageAt(std::uint32_t address)
-{
-    std::lock_guard lock(d->mu);
-    d->confirmAddress = address;
-}
+void TEmulator::ConfirmPageAt(std::uint32_t address) { LockedSet(d->mu, d->confirmAddress, address); }
 
 void TEmulator::SetResponse(std::uint8_t response, int n)
 {
@@ -226,11 +193,7 @@ void TEmulator::SetResponse(std::uint8_t response, int n)
     d->responseCount = std::max(0, n);
 }
 
-void TEmulator::RepeatAnswer(int gapMs)
-{
-    std::lock_guard lock(d->mu);
-    d->repeatGapMs = std::max(gapMs, 0);
-}
+void TEmulator::RepeatAnswer(int gapMs) { LockedSet(d->mu, d->repeatGapMs, std::max(gapMs, 0)); }
 
 void TEmulator::SendRaw(const std::string& bytes)
 {

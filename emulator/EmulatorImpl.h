@@ -42,6 +42,12 @@ inline std::string SysError(const char* what)
     return std::string(what) + ": " + std::strerror(errno);
 }
 
+// How long bytes take on the line: 10 bit times each.
+inline TClock::duration LineTime(std::size_t bytes, int speed)
+{
+    return std::chrono::microseconds(static_cast<long long>(bytes) * 10 * 1000000 / speed);
+}
+
 // What the tool's UART makes of bytes sent at another speed: never a start
 // byte, CR or LF, so nothing of it can pass for a frame.
 inline std::string Garble(const std::string& bytes)
@@ -109,6 +115,12 @@ struct TEmulator::TImpl {
         const std::uint64_t one = 1;
         if (wakeFd >= 0)
             [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+    }
+    // Worker only: takes a raised wake event so that the next wait blocks.
+    void DrainWake()
+    {
+        std::uint64_t v;
+        [[maybe_unused]] auto got = ::read(wakeFd, &v, sizeof v);
     }
     bool StopRequested()
     {

@@ -42,10 +42,8 @@ bool TEmulator::TImpl::PollOnce(TClock::duration timeout)
         tsp = &ts;
     }
     const int r = ::ppoll(fds, n, tsp, nullptr);
-    if (r > 0 && (fds[0].revents & POLLIN)) {
-        std::uint64_t v;
-        [[maybe_unused]] auto got = ::read(wakeFd, &v, sizeof v);
-    }
+    if (r > 0 && (fds[0].revents & POLLIN))
+        DrainWake();
     if (r > 0 && n == 2 && fds[1].revents)
         ReadIncoming();
     if (hungUp)
@@ -209,8 +207,7 @@ void TEmulator::TImpl::HandleFrame(const std::string& frame)
             spd = speed;
             frameTime = pace && paceFrames;
         }
-        if (frameTime &&
-            !Wait(std::chrono::microseconds(static_cast<long long>(frame.size()) * 10 * 1000000 / spd)))
+        if (frameTime && !Wait(LineTime(frame.size(), spd)))
             return;
         if (!Emit(std::move(answer)))
             return;
@@ -304,12 +301,8 @@ bool TEmulator::TImpl::WriteChunk(std::string bytes, TWritten& how)
         spd = speed;
         paced = pace;
     }
-    if (paced) {
-        const auto lineTime = std::chrono::microseconds(
-            static_cast<long long>(bytes.size()) * 10 * 1000000 / spd);
-        if (!Wait(lineTime))
-            return false;
-    }
+    if (paced && !Wait(LineTime(bytes.size(), spd)))
+        return false;
     CheckHangUp();
     if (hungUp) {
         // Nobody listens: the bytes are lost, as on a real line, instead of
@@ -344,10 +337,8 @@ bool TEmulator::TImpl::WriteAll(const std::string& bytes, TWritten& how)
                 return true;
             }
             pollfd fds[2] = {{wakeFd, POLLIN, 0}, {master, POLLOUT, 0}};
-            if (::poll(fds, 2, 50) > 0 && (fds[0].revents & POLLIN)) {
-                std::uint64_t v;
-                [[maybe_unused]] auto got = ::read(wakeFd, &v, sizeof v);
-            }
+            if (::poll(fds, 2, 50) > 0 && (fds[0].revents & POLLIN))
+                DrainWake();
             if (StopRequested())
                 return false;
             continue;

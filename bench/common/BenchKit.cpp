@@ -1,12 +1,16 @@
 #include "BenchKit.h"
 
+#include "update/flash.h"
+
 #include <chrono>
-#include <cstdlib>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -51,11 +55,38 @@ int Threads()
     return CountEntries("/proc/self/task");
 }
 
-double CpuSeconds()
+double CpuSeconds(bool children)
 {
     rusage u{};
-    getrusage(RUSAGE_SELF, &u);
+    getrusage(children ? RUSAGE_CHILDREN : RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long long StatCpuTicks(const std::string& statPath)
+{
+    std::ifstream f(statPath);
+    std::string line;
+    std::getline(f, line);
+    // The name in parentheses may hold blanks: the fields are counted after it.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream rest(line.substr(close + 1));
+    std::string field;
+    long long utime = -1, stime = -1;
+    // state is field 3; utime and stime are 14 and 15.
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14)
+            utime = std::stoll(field);
+        if (i == 15)
+            stime = std::stoll(field);
+    }
+    return utime < 0 || stime < 0 ? -1 : utime + stime;
+}
+
+double TicksToMs(long long ticks)
+{
+    return double(ticks) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
@@ -69,6 +100,15 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), {}};
+}
+
+std::vector<std::uint8_t> CpuUpdateFile(unsigned variant)
+{
+    std::vector<std::uint8_t> f(static_cast<std::size_t>(cCpuFileSize));
+    for (std::size_t i = 0; i < f.size(); ++i)
+        f[i] = std::uint8_t(i * (11 + 2 * variant) + i / 256 + variant);
+    std::memcpy(f.data() + offsetof(sflashrecord, size), &cCpuWholeFileSize, sizeof cCpuWholeFileSize);
+    return f;
 }
 
 bool TLineChannel::Send(const std::string& line)
@@ -123,6 +163,40 @@ std::string TLineChannel::Ask(const std::string& line)
     if (!Send(line) || ReadLine(reply, -1) != 1)
         return {};
     return reply;
+}
+
+void TLineChannel::Close()
+{
+    if (in_ >= 0)
+        ::close(in_);
+    if (out_ >= 0)
+        ::close(out_);
+    in_ = out_ = -1;
+}
+
+pid_t ForkChild(TLineChannel& channel, const std::function<int(TLineChannel&)>& body)
+{
+    int down[2], up[2];
+    if (pipe(down) != 0)
+        return -1;
+    if (pipe(up) != 0) {
+        ::close(down[0]);
+        ::close(down[1]);
+        return -1;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(down[1]);
+        ::close(up[0]);
+        TLineChannel own(down[0], up[1]);
+        std::_Exit(body(own));
+    }
+    ::close(down[0]);
+    ::close(up[1]);
+    channel = TLineChannel(up[0], down[1]);
+    if (pid < 0)
+        channel.Close();
+    return pid;
 }
 
 } // namespace bench

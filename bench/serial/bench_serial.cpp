@@ -9,6 +9,7 @@
 //   1. 10,000 test-connection frames, one after the other: each is written,
 //      answered by the emulator and delivered back through the event thread.
 //   2. The port open and idle for 10 s.
+#include "bench/common/BenchKit.h"
 #include "emulator/Emulator.h"
 #include "protocol/frame.h"
 #include "serial/CPort.h"
@@ -16,17 +17,14 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
-#include <fstream>
-#include <dirent.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -40,40 +38,20 @@ double ClockMs(clockid_t id)
 // CPU time of this process's event thread(s), from /proc (ms).
 double EventThreadCpuMs()
 {
-    double ms = 0;
-    const long tick = sysconf(_SC_CLK_TCK);
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (const dirent* e = readdir(d)) {
-            if (e->d_name[0] == '.')
-                continue;
-            const std::string dir = std::string("/proc/self/task/") + e->d_name;
-            std::ifstream comm(dir + "/comm");
-            std::string name;
-            std::getline(comm, name);
-            if (name != "qv-comevents")
-                continue;
-            std::ifstream stat(dir + "/stat");
-            std::string line;
-            std::getline(stat, line);
-            const auto close = line.rfind(')');
-            if (close == std::string::npos)
-                continue;
-            // Fields after the name: state is field 3; utime and stime are 14 and 15.
-            std::size_t pos = close + 2;
-            for (int field = 3; field < 14; ++field)
-                pos = line.find(' ', pos) + 1;
-            const unsigned long long ut = std::strtoull(line.c_str() + pos, nullptr, 10);
-            pos = line.find(' ', pos) + 1;
-            const unsigned long long st = std::strtoull(line.c_str() + pos, nullptr, 10);
-            ms += double(ut + st) * 1000.0 / double(tick);
-        }
-        closedir(d);
+    long long ticks = 0;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "qv-comevents")
+            ticks += std::max(0LL, bench::StatCpuTicks(task.path() / "stat"));
     }
-    return ms;
+    return bench::TicksToMs(ticks);
 }
 
-// The emulator's process: prints the pty path on `out`, serves until `in` closes.
-[[noreturn]] void RunEmulator(int out, int in)
+// The emulator's process: sends the pty path, serves until the channel closes.
+int RunEmulator(bench::TLineChannel& channel)
 {
     TEmulator::Options options;
     options.pace = false;
@@ -81,45 +59,17 @@ double EventThreadCpuMs()
     std::string error;
     if (!em.Start(&error)) {
         std::fprintf(stderr, "emulator: %s\n", error.c_str());
-        _exit(1);
+        return 1;
     }
-    const std::string line = em.SlavePath() + "\n";
-    if (write(out, line.data(), line.size()) != ssize_t(line.size()))
-        _exit(1);
-    close(out);
-    char c;
-    while (read(in, &c, 1) > 0) {
+    if (!channel.Send(em.SlavePath()))
+        return 1;
+    std::string line;
+    while (channel.ReadLine(line, -1) == 1) {
     }
     std::fprintf(stderr, "emulator: %zu frames received, %zu answers sent\n", em.Frames().size(),
                  em.AnswersSent());
     em.Stop();
-    _exit(0);
-}
-
-// Forks the emulator before any thread exists in this process; returns its
-// pty path (empty on failure), its pid and the pipe that keeps it running.
-std::string ForkEmulator(pid_t& child, int& keepAlive)
-{
-    int toParent[2], toChild[2];
-    if (pipe(toParent) != 0 || pipe(toChild) != 0)
-        return {};
-    child = fork();
-    if (child < 0)
-        return {};
-    if (child == 0) {
-        close(toParent[0]);
-        close(toChild[1]);
-        RunEmulator(toParent[1], toChild[0]);
-    }
-    close(toParent[1]);
-    close(toChild[0]);
-    std::string path;
-    char c;
-    while (read(toParent[0], &c, 1) == 1 && c != '\n')
-        path.push_back(c);
-    close(toParent[0]);
-    keepAlive = toChild[1];
-    return path;
+    return 0;
 }
 
 // Answers in, next frame out: counts good and bad answers until `total` are sent.
@@ -214,10 +164,11 @@ void MeasureIdle(QCoreApplication& app, const TComPort& port, int idleMs)
 
 int main(int argc, char** argv)
 {
-    pid_t child = -1;
-    int keepAlive = -1;
-    const std::string path = ForkEmulator(child, keepAlive);
-    if (path.empty()) {
+    // Before any thread exists in this process.
+    bench::TLineChannel emulator;
+    const pid_t child = bench::ForkChild(emulator, RunEmulator);
+    std::string path;
+    if (child < 0 || emulator.ReadLine(path, 10000) != 1) {
         std::fprintf(stderr, "no emulator\n");
         return 1;
     }
@@ -246,13 +197,8 @@ int main(int argc, char** argv)
 
     port.Close();
     std::fflush(stdout);
-    close(keepAlive); // the emulator stops
-    int status = 0;
-    waitpid(child, &status, 0);
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    std::printf("emulator process (for comparison): %.1f ms CPU in all\n",
-                double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
-                    double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3);
+    emulator.Close(); // the emulator stops
+    waitpid(child, nullptr, 0);
+    std::printf("emulator process (for comparison): %.1f ms CPU in all\n", bench::CpuSeconds(true) * 1e3);
     return rc == 0 && trips.answers == trips.total ? 0 : 1;
 }

@@ -38,7 +38,6 @@ extern char** environ;
 namespace {
 
 using TClock = std::chrono::steady_clock;
-constexpr std::int32_t cFullHeaderSize = 192511; // pages 16..783, the whole file
 const char* const cFaultNames[] = {"dropped", "corrupted", "split", "noise", "glued",
                                    "wrong code", "wrong page", "Response 2/3"};
 constexpr int cFaultKinds = int(std::size(cFaultNames));
@@ -81,12 +80,8 @@ private:
 bool TBench::Start(std::string& error)
 {
     for (int k = 1; k <= 2; ++k) {
-        auto& f = files_[k];
-        f.resize(std::size_t(cCpuFileSize));
-        for (std::size_t i = 0; i < f.size(); ++i)
-            f[i] = std::uint8_t(i * (11 + 2 * k) + i / 256 + k);
-        std::memcpy(f.data() + offsetof(sflashrecord, size), &cFullHeaderSize, 4);
-        if (!bench::WriteBytes(p_.CpuFile(k), f)) {
+        files_[k] = bench::CpuUpdateFile(unsigned(k));
+        if (!bench::WriteBytes(p_.CpuFile(k), files_[k])) {
             error = "cannot write " + p_.CpuFile(k);
             return false;
         }
@@ -288,8 +283,7 @@ int TBench::RunChild()
             break;
         }
     }
-    close(toChild[1]);
-    close(fromChild[0]);
+    channel.Close();
     int status = 0;
     waitpid(pid, &status, 0);
     for (int i = 0; i < 3; ++i)

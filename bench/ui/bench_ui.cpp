@@ -3,6 +3,7 @@
 //    from here (wall) and as the program counts it from its main();
 //  - idle CPU use with the window open and the port open against the
 //    emulator, over ~10 s, with the port closed over ~5 s for comparison.
+#include "bench/common/BenchKit.h"
 #include "emulator/Emulator.h"
 
 #include <QCoreApplication>
@@ -16,9 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <numeric>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,37 +51,15 @@ long long WaitShown(QProcess& p, int timeoutMs)
     return -1;
 }
 
-// User + system CPU time of a process, in clock ticks.
-long long CpuTicks(qint64 pid)
-{
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    const auto close = line.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    // Fields after the name: state(3) ... utime(14) stime(15).
-    long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14)
-            utime = std::stoll(field);
-        if (i == 15)
-            stime = std::stoll(field);
-    }
-    return utime + stime;
-}
-
 double CpuPercent(qint64 pid, int ms)
 {
-    const long long a = CpuTicks(pid);
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    const long long a = bench::StatCpuTicks(stat);
     QElapsedTimer t;
     t.start();
     QThread::msleep(static_cast<unsigned long>(ms));
-    const long long b = CpuTicks(pid);
-    const double seconds = double(t.elapsed()) / 1000.0;
-    return 100.0 * double(b - a) / double(sysconf(_SC_CLK_TCK)) / seconds;
+    const long long b = bench::StatCpuTicks(stat);
+    return 100.0 * bench::TicksToMs(b - a) / double(t.elapsed());
 }
 
 void Stop(QProcess& p)

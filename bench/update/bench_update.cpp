@@ -43,34 +43,13 @@ using bench::ResetPeak;
 using bench::StatusKiB;
 
 constexpr int cLineRate = 115200;
-constexpr std::int32_t cFullHeaderSize = 192511; // pages 16..783, the whole file
 
-// ---- emulator in a child process, driven over two pipes ----
-
-struct TChild {
-    pid_t pid = -1;
-    FILE* in = nullptr;  // commands to the child
-    FILE* out = nullptr; // its replies
-    std::string Ask(const std::string& command)
-    {
-        std::fprintf(in, "%s\n", command.c_str());
-        std::fflush(in);
-        char line[512] = {};
-        if (!std::fgets(line, sizeof line, out))
-            return {};
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
-        return s;
-    }
-};
+// ---- emulator in a child process, driven over a line channel ----
 
 // Child: "path" -> slave path; "short N" -> the page N-1 is confirmed as 4095;
-// "flash FILE" -> flash image written, "ok"; EOF -> exit.
-[[noreturn]] void RunEmulator(int cmdFd, int replyFd)
+// "flash FILE" -> flash image written, "ok"; end of file -> exit.
+int RunEmulator(bench::TLineChannel& channel)
 {
-    FILE* in = fdopen(cmdFd, "r");
-    FILE* out = fdopen(replyFd, "w");
     TEmulator::Options o;
     o.pace = true;
     o.paceFrames = true;
@@ -84,49 +63,24 @@ struct TChild {
     });
     std::string error;
     if (!emu.Start(&error)) {
-        std::fprintf(out, "error %s\n", error.c_str());
-        std::fflush(out);
-        std::_Exit(1);
+        channel.Send("error " + error);
+        return 1;
     }
-    char line[1024];
-    while (std::fgets(line, sizeof line, in)) {
-        std::string cmd(line);
-        while (!cmd.empty() && cmd.back() == '\n')
-            cmd.pop_back();
+    std::string cmd;
+    while (channel.ReadLine(cmd, -1) == 1) {
         if (cmd == "path") {
-            std::fprintf(out, "%s\n", emu.SlavePath().c_str());
+            channel.Send(emu.SlavePath());
         } else if (cmd.rfind("short ", 0) == 0) {
             shortLast = std::uint32_t(std::strtoul(cmd.c_str() + 6, nullptr, 10));
-            std::fprintf(out, "ok\n");
+            channel.Send("ok");
         } else if (cmd.rfind("flash ", 0) == 0) {
-            std::fprintf(out, "%s\n", emu.WriteFlashImage(cmd.substr(6), &error) ? "ok" : error.c_str());
+            channel.Send(emu.WriteFlashImage(cmd.substr(6), &error) ? "ok" : error);
         } else {
-            std::fprintf(out, "?\n");
+            channel.Send("?");
         }
-        std::fflush(out);
     }
     emu.Stop();
-    std::_Exit(0);
-}
-
-bool StartChild(TChild& child)
-{
-    int cmd[2], reply[2];
-    if (pipe(cmd) != 0 || pipe(reply) != 0)
-        return false;
-    child.pid = fork();
-    if (child.pid < 0)
-        return false;
-    if (child.pid == 0) {
-        close(cmd[1]);
-        close(reply[0]);
-        RunEmulator(cmd[0], reply[1]);
-    }
-    close(cmd[0]);
-    close(reply[1]);
-    child.in = fdopen(cmd[1], "w");
-    child.out = fdopen(reply[0], "r");
-    return child.in && child.out;
+    return 0;
 }
 
 // ---- dialogs: pick the prepared file, say Yes, note when the end comes ----
@@ -228,7 +182,7 @@ void ToHighSpeed(TMainForm& form)
 }
 
 // True when the emulator's flash holds `expect` from `at` on.
-bool FlashHolds(TChild& child, const QString& flashPath, const std::vector<std::uint8_t>& expect,
+bool FlashHolds(bench::TLineChannel& child, const QString& flashPath, const std::vector<std::uint8_t>& expect,
                 std::size_t at)
 {
     if (child.Ask("flash " + flashPath.toStdString()) != "ok")
@@ -246,25 +200,22 @@ struct TFiles {
 
     bool Write(long gfxSize)
     {
-        cpu.resize(std::size_t(cCpuFileSize));
+        cpu = bench::CpuUpdateFile(0);
         gfx.resize(std::size_t(gfxSize));
-        for (std::size_t i = 0; i < cpu.size(); ++i)
-            cpu[i] = std::uint8_t(i * 13 + i / 256);
-        std::memcpy(cpu.data() + offsetof(sflashrecord, size), &cFullHeaderSize, 4);
         for (std::size_t i = 0; i < gfx.size(); ++i)
             gfx[i] = std::uint8_t(i * 7 + i / 256 + 1);
         return bench::WriteBytes(cpuPath.toStdString(), cpu) && bench::WriteBytes(gfxPath.toStdString(), gfx);
     }
 };
 
-int RunBoth(TMainForm& form, TBenchDialogs& dialogs, TChild& child, TFiles& files)
+int RunBoth(TMainForm& form, TBenchDialogs& dialogs, bench::TLineChannel& child, TFiles& files)
 {
     ToHighSpeed(form);
     std::printf("line at %d bit/s, receiver pause %d ms\n", cLineRate, form.Receiver.StartPauseMs);
 
     dialogs.file = files.cpuPath;
     dialogs.closing = QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?");
-    const TRun cpuRun = RunUpdate(form, dialogs, form.btnFlash, CpuLastPart(cFullHeaderSize) - 15);
+    const TRun cpuRun = RunUpdate(form, dialogs, form.btnFlash, CpuLastPart(bench::cCpuWholeFileSize) - 15);
     // The closing command 3 switches both sides back to 9600.
     ToHighSpeed(form);
     const bool cpuImage = FlashHolds(child, files.flashPath, files.cpu, std::size_t(cCpuImageOffset));
@@ -324,8 +275,9 @@ int main(int argc, char** argv)
         return 2;
     }
     // Before any thread exists: the emulator's process.
-    TChild child;
-    if (!StartChild(child)) {
+    bench::TLineChannel child;
+    const pid_t pid = bench::ForkChild(child, RunEmulator);
+    if (pid < 0) {
         std::fprintf(stderr, "cannot start the emulator process\n");
         return 1;
     }
@@ -353,7 +305,7 @@ int main(int argc, char** argv)
         status = RunBoth(form, dialogs, child, files);
     }
     SetDialogs(nullptr);
-    std::fclose(child.in);
-    waitpid(child.pid, nullptr, 0);
+    child.Close();
+    waitpid(pid, nullptr, 0);
     return status;
 }

@@ -41,12 +41,11 @@ tcflag_t BaudBits(std::uint32_t rate)
     }
 }
 
-bool SetRate(termios2& t, std::uint32_t rate)
+void SetRate(termios2& t, std::uint32_t rate)
 {
     t.c_cflag = (t.c_cflag & ~tcflag_t(CBAUD | CIBAUD)) | BaudBits(rate);
     t.c_ispeed = rate;
     t.c_ospeed = rate;
-    return true;
 }
 
 // As cfmakeraw, plus receiver on and modem lines ignored; `rate` 0 keeps the speed.
@@ -204,7 +203,10 @@ bool TPty::Line(TLine& out) const
 bool TPty::SetSpeed(std::uint32_t rate)
 {
     termios2 t{};
-    return ioctl(FFd, TCGETS2, &t) == 0 && SetRate(t, rate) && ioctl(FFd, TCSETS2, &t) == 0;
+    if (ioctl(FFd, TCGETS2, &t) != 0)
+        return false;
+    SetRate(t, rate);
+    return ioctl(FFd, TCSETS2, &t) == 0;
 }
 
 bool TPty::SlaveOpen() const

@@ -20,13 +20,7 @@ public:
     std::function<void(const QString&)> onMessage;
     std::function<void(const QString&)> onError;
 
-    void Message(QWidget*, const QString& text) override
-    {
-        messages << text;
-        details << QString();
-        if (onMessage)
-            onMessage(text);
-    }
+    void Message(QWidget* parent, const QString& text) override { DetailedMessage(parent, text, QString()); }
     void DetailedMessage(QWidget*, const QString& text, const QString& detailText) override
     {
         messages << text;

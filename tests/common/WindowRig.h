@@ -100,7 +100,6 @@ struct TWindowRig {
         ListPorts(std::move(ports));
         form = std::make_unique<TMainForm>(portArg);
     }
-    ~TWindowRig() { form.reset(); }
 
     // Starts the emulator and builds the window on its slave side.
     [[nodiscard]] bool Start()
