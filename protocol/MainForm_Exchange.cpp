@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <functional>
 
 namespace {
 // Copies the last frame into a 16-byte answer record. A short answer updates
@@ -125,29 +124,6 @@ void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
         count, port->Buffer().InputSize(),
         [port](std::string& str, std::int32_t n) { port->ReadStr(str, n); },
         [port] { return port->Connected(); });
-}
-
-void TMainForm::ReceiveInPieces(std::int32_t count, std::int32_t inputSize,
-                                const std::function<void(std::string&, std::int32_t)>& read,
-                                const std::function<bool()>& stillOpen)
-{
-    // Taken in pieces no larger than the port's input queue, as a port with
-    // that queue would deliver them: a frame's start is then handled before
-    // the bytes behind it can overwrite it in the receiver's ring.
-    const std::int32_t piece = std::clamp(inputSize, 1, cRingSize / 2);
-    std::int32_t left = count;
-    do {
-        std::string str;
-        if (left > 0)
-            read(str, std::min(left, piece));
-        left -= std::int32_t(str.size());
-        // Errors are left to reach the port: they end its event thread.
-        Receiver.ProcessChunk(str);
-        // An answer handler may have closed or re-speeded the port; what is
-        // still waiting then comes with the next delivery.
-        if (str.empty() || !stillOpen())
-            break;
-    } while (left > 0);
 }
 
 // ---- answer handlers ----

@@ -134,23 +134,27 @@ TBytes BuildCommandFrame(std::uint8_t code);
 TBytes BuildJasnoscFrame(std::uint8_t jasnosc);
 
 // Answer records: kept as their 16 wire bytes so that a short answer
-// overwrites only its own length, as a plain memory copy would.
-struct tGetCommand {
-    std::array<std::uint8_t, 16> raw{};
-    tHeader Header() const { return tHeader::Decode(raw.data()); }
-    std::uint32_t ForFuture1() const { return GetLE32(&raw[8]); }
-    std::uint8_t Response() const { return raw[12]; }
-    std::uint8_t Jasnosc() const { return raw[13]; }
-};
-struct tGetVersion {
-    std::array<std::uint8_t, 16> raw{};
-    tHeader Header() const { return tHeader::Decode(raw.data()); }
-    std::uint32_t Wersja() const { return GetLE32(&raw[8]); }
-    std::uint8_t Response() const { return raw[12]; }
-    std::uint8_t WersjaPCB() const { return raw[13]; }
-};
-static_assert(sizeof(tGetCommand) == 16 && sizeof(tGetVersion) == 16);
+// overwrites only its own length, as a plain memory copy would. Both answers
+// share one layout: header, a 32-bit field, Response, an 8-bit field.
 inline constexpr std::size_t cAnswerSize = 16;
+struct tAnswerRecord {
+    std::array<std::uint8_t, cAnswerSize> raw{};
+    tHeader Header() const { return tHeader::Decode(raw.data()); }
+    std::uint8_t Response() const { return raw[12]; }
+
+protected:
+    std::uint32_t Field32() const { return GetLE32(&raw[8]); }
+    std::uint8_t Field8() const { return raw[13]; }
+};
+struct tGetCommand : tAnswerRecord {
+    std::uint32_t ForFuture1() const { return Field32(); }
+    std::uint8_t Jasnosc() const { return Field8(); }
+};
+struct tGetVersion : tAnswerRecord {
+    std::uint32_t Wersja() const { return Field32(); }
+    std::uint8_t WersjaPCB() const { return Field8(); }
+};
+static_assert(sizeof(tGetCommand) == cAnswerSize && sizeof(tGetVersion) == cAnswerSize);
 
 // Builds a complete sealed 16-byte answer (used by the emulator and tests).
 // Bytes 8..11 carry `value32`, byte 12 `response`, byte 13 `value8`.

@@ -17,13 +17,13 @@ class TMessageBoxes final : public IDialogs {
 public:
     void Message(QWidget* parent, const QString& text) override
     {
-        QMessageBox box(QMessageBox::Information, BoxTitle(), text, QMessageBox::Ok, parent);
-        box.exec();
+        DetailedMessage(parent, text, QString());
     }
     void DetailedMessage(QWidget* parent, const QString& text, const QString& details) override
     {
         QMessageBox box(QMessageBox::Information, BoxTitle(), text, QMessageBox::Ok, parent);
-        box.setDetailedText(details);
+        if (!details.isEmpty())
+            box.setDetailedText(details);
         box.exec();
     }
     bool Question(QWidget* parent, const QString& text) override

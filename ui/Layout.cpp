@@ -65,6 +65,20 @@ QHBoxLayout* SendRow(QLineEdit* edit, const char* text, QPushButton* send)
     return row;
 }
 
+// The colour, background and font rows of a text page: red on black and
+// the first font chosen.
+QGridLayout* ColourFontForm(QComboBox* colour, QComboBox* background, QComboBox* font)
+{
+    auto* form = Grid(6, 4);
+    SetupColourList(colour, 1);
+    SetupColourList(background, 0);
+    SetupFontList(font);
+    AddRow(form, 0, QStringLiteral("Kolor:"), colour);
+    AddRow(form, 1, QStringLiteral("Tło:"), background);
+    AddRow(form, 2, QStringLiteral("Czcionka:"), font);
+    return form;
+}
+
 } // namespace
 
 void TMainForm::BuildLayout()
@@ -206,13 +220,9 @@ QWidget* TMainForm::BuildStaticTextPage()
     auto* page = Grid(16, 6, TabStatText);
     page->setContentsMargins(8, 6, 8, 6);
 
-    auto* form = Grid(6, 4);
-    SetupColourList(QV_MAKE(cbstt, QComboBox, TabStatText), 1);
-    SetupColourList(QV_MAKE(cbstb, QComboBox, TabStatText), 0);
-    SetupFontList(QV_MAKE(cbst, QComboBox, TabStatText));
-    AddRow(form, 0, QStringLiteral("Kolor:"), cbstt);
-    AddRow(form, 1, QStringLiteral("Tło:"), cbstb);
-    AddRow(form, 2, QStringLiteral("Czcionka:"), cbst);
+    auto* form = ColourFontForm(QV_MAKE(cbstt, QComboBox, TabStatText),
+                                QV_MAKE(cbstb, QComboBox, TabStatText),
+                                QV_MAKE(cbst, QComboBox, TabStatText));
     AddSpinRow(form, 3, QStringLiteral("Pos X:"), QV_MAKE(sestX, TSpinEdit, TabStatText), -1000, 1000, 0,
                Qt::AlignLeft);
     AddSpinRow(form, 4, QStringLiteral("Pos Y:"), QV_MAKE(sestY, TSpinEdit, TabStatText), -1000, 1000, 0,
@@ -279,13 +289,9 @@ QWidget* TMainForm::BuildTextWindowPage()
     adRow->addWidget(cbad);
     adRow->addStretch(1);
 
-    auto* left = Grid(6, 4);
-    SetupColourList(QV_MAKE(cbsdt, QComboBox, TabSheet2), 1);
-    SetupColourList(QV_MAKE(cbsdb, QComboBox, TabSheet2), 0);
-    SetupFontList(QV_MAKE(cbsd, QComboBox, TabSheet2));
-    AddRow(left, 0, QStringLiteral("Kolor:"), cbsdt);
-    AddRow(left, 1, QStringLiteral("Tło:"), cbsdb);
-    AddRow(left, 2, QStringLiteral("Czcionka:"), cbsd);
+    auto* left = ColourFontForm(QV_MAKE(cbsdt, QComboBox, TabSheet2),
+                                QV_MAKE(cbsdb, QComboBox, TabSheet2),
+                                QV_MAKE(cbsd, QComboBox, TabSheet2));
     left->setColumnMinimumWidth(1, 150);
     left->setColumnStretch(1, 1);
 

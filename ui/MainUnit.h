@@ -14,8 +14,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <algorithm>
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -142,9 +142,10 @@ public:
     // The handler's work with the bytes' source given: `count` bytes read
     // through `read` in pieces of at most the input queue's size, each one
     // processed by the receiver, while `stillOpen` holds.
-    void ReceiveInPieces(std::int32_t count, std::int32_t inputSize,
-                         const std::function<void(std::string&, std::int32_t)>& read,
-                         const std::function<bool()>& stillOpen);
+    // A template: every delivery goes through here, with no call wrappers.
+    template <class Read, class StillOpen>
+    void ReceiveInPieces(std::int32_t count, std::int32_t inputSize, Read&& read,
+                         StillOpen&& stillOpen);
 
     // ---- command exchange (protocol/) ----
     void send_cmd_TestConnect();
@@ -323,3 +324,27 @@ private:
     QElapsedTimer TickClock;
     qint64 TicksCounted = 0;
 };
+
+template <class Read, class StillOpen>
+void TMainForm::ReceiveInPieces(std::int32_t count, std::int32_t inputSize, Read&& read,
+                                StillOpen&& stillOpen)
+{
+    // Taken in pieces no larger than the port's input queue, as a port with
+    // that queue would deliver them: a frame's start is then handled before
+    // the bytes behind it can overwrite it in the receiver's ring.
+    const std::int32_t piece = std::clamp(inputSize, 1, cRingSize / 2);
+    std::int32_t left = count;
+    std::string str; // one buffer for all pieces
+    do {
+        if (left > 0)
+            read(str, std::min(left, piece));
+        left -= std::int32_t(str.size());
+        // Errors are left to reach the port: they end its event thread.
+        Receiver.ProcessChunk(str);
+        // An answer handler may have closed or re-speeded the port; what is
+        // still waiting then comes with the next delivery.
+        if (str.empty() || !stillOpen())
+            break;
+    } while (left > 0);
+}
+

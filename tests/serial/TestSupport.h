@@ -65,9 +65,13 @@ bool WaitBlocked(Pred pred, int timeoutMs)
 }
 
 #include "serial/CPort.h"
+#include "tests/common/Pty.h"
+
+#include <QObject>
 
 #include <dirent.h>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -115,3 +119,26 @@ inline int EventThreadCount()
 {
     return int(EventThreadIds().size());
 }
+
+// Base of the tests that talk to a port over a pseudo-terminal.
+class TPortOnPtyTest : public QObject {
+protected:
+    // A fresh pseudo-terminal and a closed port set to its slave; false when
+    // no pseudo-terminal could be made.
+    bool NewPortOnPty()
+    {
+        peer = std::make_unique<TPty>();
+        port = std::make_unique<TComPort>(nullptr);
+        port->SetPort(peer->SlavePath());
+        return peer->Ok();
+    }
+    // The port goes before the line it uses.
+    void ReleasePortOnPty()
+    {
+        port.reset();
+        peer.reset();
+    }
+
+    std::unique_ptr<TPty> peer;
+    std::unique_ptr<TComPort> port;
+};

@@ -57,25 +57,19 @@ struct TReceiver {
 
 // Each test has a fresh pseudo-terminal and a closed port set to its slave,
 // delivering to `rx`.
-class TestEvents : public QObject {
+class TestEvents : public TPortOnPtyTest {
     Q_OBJECT
-    std::unique_ptr<TPty> peer;
-    std::unique_ptr<TComPort> port;
     TReceiver rx;
 
 private slots:
     void init()
     {
-        peer = std::make_unique<TPty>();
-        QVERIFY(peer->Ok());
-        port = std::make_unique<TComPort>(nullptr);
+        QVERIFY(NewPortOnPty());
         rx.attach(*port);
-        port->SetPort(peer->SlavePath());
     }
     void cleanup()
     {
-        port.reset(); // calls no handler (see destroyedWithADeliveryQueuedCallsNoHandler)
-        peer.reset();
+        ReleasePortOnPty(); // calls no handler (see destroyedWithADeliveryQueuedCallsNoHandler)
         rx = {};
     }
 

@@ -42,23 +42,17 @@ std::string ReadFromPort(TComPort& port, std::size_t count, int timeoutMs)
 } // namespace
 
 // Each test has a fresh pseudo-terminal and a closed port set to its slave.
-class TestPort : public QObject {
+class TestPort : public TPortOnPtyTest {
     Q_OBJECT
-    std::unique_ptr<TPty> peer;
-    std::unique_ptr<TComPort> port;
 
 private slots:
     void init()
     {
-        peer = std::make_unique<TPty>();
-        QVERIFY(peer->Ok());
-        port = std::make_unique<TComPort>(nullptr);
-        port->SetPort(peer->SlavePath());
+        QVERIFY(NewPortOnPty());
     }
     void cleanup()
     {
-        port.reset();
-        peer.reset();
+        ReleasePortOnPty();
     }
 
     void openAndCloseTwiceChangeNothing()

@@ -1,8 +1,6 @@
 // An event thread that cannot be started in full makes Open fail: the port
 // would otherwise be open but deaf.
 #include "TestSupport.h"
-#include "serial/CPort.h"
-#include "tests/common/Pty.h"
 
 #include <QtTest>
 
@@ -13,11 +11,12 @@
 
 #include <vector>
 
-class TestThreadStart : public QObject {
+class TestThreadStart : public TPortOnPtyTest {
     Q_OBJECT
 private slots:
     void init()
     {
+        got.clear();
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &FSaved), 0);
         FNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         QVERIFY(FNull >= 0);
@@ -25,6 +24,7 @@ private slots:
 
     void cleanup()
     {
+        ReleasePortOnPty();
         ReleaseFillers();
         setrlimit(RLIMIT_NOFILE, &FSaved);
         ::close(FNull);
@@ -40,38 +40,29 @@ private slots:
     void noDescriptorsForTheThreadFailTheOpen()
     {
         QFETCH(int, spare);
-        TPty peer;
-        QVERIFY(peer.Ok());
-        TComPort port(nullptr);
-        port.SetPort(peer.SlavePath());
-        port.SetEvents({evRxChar});
-        std::string got;
-        port.OnRxChar = [&](TCustomComPort* sender, std::int32_t count) {
+        QVERIFY(NewPortOnPty());
+        port->OnRxChar = [this](TCustomComPort* sender, std::int32_t count) {
             std::string s;
             sender->ReadStr(s, count);
             got += s;
         };
 
         QVERIFY(LeaveFree(spare));
-        const auto e = Raised([&] { port.Open(); });
+        const auto e = Raised([&] { port->Open(); });
         QVERIFY(e.has_value());
         QCOMPARE(e->Code, CError_OpenFailed);
         QCOMPARE(e->WinCode, EMFILE);
-        QCOMPARE(QString::fromStdString(e->what()),
-                 QString::fromStdString("COM Port Error: Unable to open com port on " + peer.SlavePath()));
-        QVERIFY(!port.Connected());
-        QVERIFY(!port.ThreadCreated());
+        QCOMPARE(std::string(e->what()), "COM Port Error: Unable to open com port on " + peer->SlavePath());
+        QVERIFY(!port->Connected());
+        QVERIFY(!port->ThreadCreated());
         QCOMPARE(EventThreadCount(), 0);
         QCOMPARE(FreeDescriptors(), spare); // nothing kept open
 
         ReleaseFillers();
         QCOMPARE(setrlimit(RLIMIT_NOFILE, &FSaved), 0);
-        port.Open();
-        QVERIFY(port.Connected());
-        QVERIFY(peer.Send("\x02\x10\x7F"));
+        port->Open();
+        QVERIFY(peer->Send("\x02\x10\x7F"));
         QTRY_COMPARE_WITH_TIMEOUT(got, std::string("\x02\x10\x7F"), 5000);
-        port.Close();
-        QVERIFY(!port.Connected());
     }
 
 private:
@@ -112,6 +103,7 @@ private:
         FFillers.clear();
     }
 
+    std::string got; // what the port handed on
     rlimit FSaved{};
     int FNull = -1; // duplicated to take descriptors
     std::vector<int> FFillers;
