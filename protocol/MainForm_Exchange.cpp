@@ -33,6 +33,7 @@ void TMainForm::ArmAutoTimer(std::uint8_t code)
     AutoTimer.interval = TimerInterval;
     TickClock.start();
     TicksCounted = 0;
+    emit AnswerWaitChanged();
     // The countdown only runs while something is awaited. Inside Timer1Timer
     // the handler itself restarts it when it ends.
     if (!InTimer1Timer && !Timer1->isActive())
@@ -112,6 +113,7 @@ void TMainForm::Timer1Timer()
         return;
     }
     AutoTimer.cmd = 0;
+    emit AnswerWaitChanged();
     Dialogs().Message(this, QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela"));
 }
 
@@ -129,9 +131,15 @@ void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
 // ---- answer handlers ----
 // Each ends the wait, whatever was awaited.
 
-void TMainForm::TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record)
+void TMainForm::EndWait()
 {
     AutoTimer = {};
+    emit AnswerWaitChanged();
+}
+
+void TMainForm::TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record)
+{
+    EndWait();
     CopyAnswer(Receiver, record);
 }
 
@@ -168,9 +176,9 @@ void TMainForm::fcmd_setJasnosc()
     LogLine("cmd_setJasnosc");
 }
 
-void TMainForm::fcmd_putText() { AutoTimer = {}; }
-void TMainForm::fcmd_putTextFrame() { AutoTimer = {}; }
-void TMainForm::fcmd_putLogo() { AutoTimer = {}; }
+void TMainForm::fcmd_putText() { EndWait(); }
+void TMainForm::fcmd_putTextFrame() { EndWait(); }
+void TMainForm::fcmd_putLogo() { EndWait(); }
 
 void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
 {

@@ -262,6 +262,10 @@ public:
     bool LoadFlash();
     bool SendFlashPage(std::uint32_t nrpart);
 
+signals:
+    // The answer wait was armed, ended or ran out.
+    void AnswerWaitChanged();
+
 protected:
     // Closing the window releases the port at once.
     void closeEvent(QCloseEvent* event) override;
@@ -294,6 +298,8 @@ private:
     tStaticText StaticTextSettings(std::u16string_view text);
     void InitPreview();
     void ConnectPreviewMouse();
+    // Ends the answer wait, whatever was awaited.
+    void EndWait();
     // Common to the answer handlers: ends the wait and keeps the answer.
     void TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record);
     // The wait for a flash page's confirmation has run out.
@@ -308,7 +314,8 @@ private:
     void StartTransfer(std::uint32_t firstPart, int barMaximum);
     void SendNextFlashPage(std::uint32_t nrpart);
     void CloseTransfer(std::uint32_t index);
-    QTimer* FlashWatch = nullptr;
+    // Ends a running update when the answer wait shows it is over (queued).
+    QMetaObject::Connection FlashWaitLink;
     // Sends a complete frame: seal, IfOpenPort, write, log, arm.
     void SendFrame(TBytes frame, std::uint8_t code);
     void SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText);

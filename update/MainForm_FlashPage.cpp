@@ -49,7 +49,7 @@ void TMainForm::fcmd_ProgramFlashPage()
     // comes; never taken for the end of the transfer.
     if (index >= std::uint32_t(cPartCount))
         return;
-    AutoTimer = {};
+    EndWait();
     lStat->setText(QStringLiteral("Programowanie pamięci flash %1/%2")
                        .arg(index)
                        .arg(SendFlash.PartFileSize));
@@ -90,7 +90,7 @@ void TMainForm::FlashPageTimeout()
 {
     AutoTimer.interval = TimerInterval;
     if (FlashStage != TFlashStage::Transfer) {
-        AutoTimer = {};
+        EndWait();
         return;
     }
     const bool resend = Dialogs().Question(
@@ -100,7 +100,7 @@ void TMainForm::FlashPageTimeout()
     if (FlashStage != TFlashStage::Transfer)
         return;
     if (!resend) {
-        AutoTimer = {};
+        EndWait();
         SetFlashStage(TFlashStage::Idle);
         return;
     }

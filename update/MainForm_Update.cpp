@@ -12,20 +12,11 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace {
-// How often a running update checks that its wait is still armed.
-constexpr int cFlashWatchMs = 100;
-} // namespace
-
 void TMainForm::ConnectUpdateHandlers()
 {
     Wire(this, btnFlash, &QPushButton::clicked, &TMainForm::btnFlashClick);
     Wire(this, btnAutoRun, &QPushButton::clicked, &TMainForm::btnAutoRunClick);
     Wire(this, BitBtn1, &QPushButton::clicked, &TMainForm::BitBtn1Click);
-    FlashWatch = new QTimer(this);
-    FlashWatch->setObjectName(QStringLiteral("FlashWatch"));
-    FlashWatch->setInterval(cFlashWatchMs);
-    Wire(this, FlashWatch, &QTimer::timeout, &TMainForm::CheckFlashStage);
 }
 
 void TMainForm::SetFlashStage(TFlashStage stage)
@@ -36,20 +27,25 @@ void TMainForm::SetFlashStage(TFlashStage stage)
     btnFlash->setEnabled(idle);
     BitBtn1->setEnabled(idle);
     btnAutoRun->setEnabled(idle);
-    if (idle)
-        FlashWatch->stop();
-    else if (!FlashWatch->isActive())
-        FlashWatch->start();
+    if (idle) {
+        disconnect(FlashWaitLink);
+    } else if (!FlashWaitLink) {
+        // Queued: a handler that ends the wait and arms the next page in one
+        // go (a page confirmed) is seen with the next page awaited.
+        FlashWaitLink = connect(this, &TMainForm::AnswerWaitChanged, this,
+                                [this] { Guarded(this, [this] { CheckFlashStage(); }); },
+                                Qt::QueuedConnection);
+    }
 }
 
 void TMainForm::CheckFlashStage()
 {
-    // Polled, because these ends lie in the shared command exchange, which
-    // knows nothing of updates: its general timeout ends the wait for the CPU
-    // command, another command sent meanwhile replaces a wait and its answer
-    // ends it. A transfer with nothing awaited never reaches the resend
-    // question again: it is over. The wait for the CPU command is over once
-    // that command is no longer the one awaited.
+    // Run after every change of the answer wait while an update is under
+    // way: its general timeout ends the wait for the CPU command, another
+    // command sent meanwhile replaces a wait and its answer ends it. A
+    // transfer with nothing awaited never reaches the resend question again:
+    // it is over. The wait for the CPU command is over once that command is
+    // no longer the one awaited.
     if ((FlashStage == TFlashStage::Transfer && AutoTimer.cmd == 0) ||
         (FlashStage == TFlashStage::AwaitCpu && AutoTimer.cmd != cmd_UpgreadeCPU))
         SetFlashStage(TFlashStage::Idle);
