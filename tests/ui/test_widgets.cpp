@@ -1,6 +1,8 @@
-// The spin edit, the dialog seam with its guard, and the visual style.
+// The spin edit, the dialog seam with its guard, the visual style and the
+// toolkit's Polish texts.
 #include "tests/common/WindowRig.h"
 
+#include "app/Translations.h"
 #include "ui/SpinEdit.h"
 #include "ui/Style.h"
 
@@ -37,6 +39,7 @@ struct TBoxWatcher {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QStringList buttonTexts;
     bool seen = false;
 
     void ArmClick(QMessageBox::StandardButton button)
@@ -51,6 +54,8 @@ struct TBoxWatcher {
             text = box->text();
             icon = box->icon();
             buttons = box->standardButtons();
+            for (const QAbstractButton* b : box->buttons())
+                buttonTexts << b->text();
             timer->stop();
             timer->deleteLater();
             box->button(button)->click();
@@ -234,6 +239,17 @@ private slots:
         QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])QWidget\\s*[{,]"))));
         QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])\\*\\s*[{,]"))));
         app->setStyleSheet(QString());
+    }
+
+    // The program's start-up step; this test runs with LANG=C and LC_ALL=C.
+    void toolkitTextsInPolish()
+    {
+        QVERIFY(InstallToolkitTranslations(*QCoreApplication::instance()));
+        SetDialogs(nullptr);
+        TBoxWatcher no;
+        no.ArmClick(QMessageBox::No);
+        QVERIFY(!Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
+        QCOMPARE(no.buttonTexts, (QStringList{"&Tak", "&Nie"}));
     }
 };
 
