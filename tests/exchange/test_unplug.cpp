@@ -1,6 +1,6 @@
 // The adapter pulled out while the window's port is open, and plugged in
-// again under the same name: the window lets the port go, says so once, keeps
-// its name in the selector, and the next command reopens it by itself.
+// again under the same name: the window lets the port go, says so once, and
+// the next command reopens it by itself.
 #include "tests/common/WindowRig.h"
 
 #include <QDir>
@@ -39,17 +39,15 @@ private slots:
         QCOMPARE(lines[3], QStringLiteral("Utracono połączenie z portem ") + link);
         QCOMPARE(rig.dialogs.Count(), 0);
 
-        // While it is out (the name leads nowhere), the selector and the box keep the name.
+        // Plugged in again: the name now leads to a new line.
         rig.emu.Stop();
-        QComboBox* names = f.cbComName; // dropped down as the operator does
-        names->showPopup();
-        names->hidePopup();
+        // Before that, with the name leading nowhere, the selector and the box keep it.
+        static_cast<QComboBox*>(f.cbComName)->showPopup(); // as the operator drops it down
+        static_cast<QComboBox*>(f.cbComName)->hidePopup();
         QCOMPARE(f.cbComName->GetText(), options.symlink);
         QCOMPARE(ComboItems(f.cbComName).count(link), 1);
         f.btnTestConnection->click();
         QCOMPARE(rig.dialogs.messages, QStringList{cCantOpenText + link});
-
-        // Plugged in again: the name now leads to a new line.
         TEmulator again(options);
         QVERIFY2(again.Start(&error), error.c_str());
         f.btnTestConnection->click();

@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(ComboItems(&box), before);
     }
 
-    void portNamedAtStartStays()
+    void portNamedAtStartStaysWhileItExists()
     {
         // The system lists no pseudo-terminal; the one given at start stays, also once pulled out.
         TDialogsScope scope;

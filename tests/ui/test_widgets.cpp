@@ -1,5 +1,4 @@
-// The spin edit, the dialog seam with its guard, the visual style and the
-// toolkit's Polish texts.
+// The spin edit, the dialog seam with its guard, and the visual style.
 #include "tests/common/WindowRig.h"
 
 #include "app/Translations.h"
@@ -54,8 +53,7 @@ struct TBoxWatcher {
             text = box->text();
             icon = box->icon();
             buttons = box->standardButtons();
-            for (const QAbstractButton* b : box->buttons())
-                buttonTexts << b->text();
+            for (const QAbstractButton* b : box->buttons()) buttonTexts << b->text();
             timer->stop();
             timer->deleteLater();
             box->button(button)->click();
@@ -245,8 +243,7 @@ private slots:
     void toolkitTextsInPolish()
     {
         QVERIFY(InstallToolkitTranslations(*QCoreApplication::instance()));
-        SetDialogs(nullptr);
-        TBoxWatcher no;
+        TBoxWatcher no; // on the real boxes
         no.ArmClick(QMessageBox::No);
         QVERIFY(!Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
         QCOMPARE(no.buttonTexts, (QStringList{"&Tak", "&Nie"}));
