@@ -2,7 +2,8 @@
 # Sourced, not run.
 
 QV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-QV_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation)
+# qt6-translations-l10n: Qt's own Polish texts (the boxes' buttons, the file dialog).
+QV_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev fonts-liberation qt6-translations-l10n)
 
 qv_install_deps() {
     local missing=()

@@ -21,7 +21,7 @@ qv_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQV_WERROR=$werror
 (cd "$QV_ROOT/build" && ctest --output-on-failure -j 2) || status=1
 # The Debian package takes a few seconds: built here, its dependencies checked.
 (cd "$QV_ROOT/build" && rm -f quorvantel_*.deb && cpack -G DEB > /dev/null &&
-    dpkg-deb -f quorvantel_*.deb Depends | grep -q 'libqt6widgets6' &&
+    dpkg-deb -f quorvantel_*.deb Depends | grep 'libqt6widgets6' | grep -q 'qt6-translations-l10n' &&
     echo "Debian package: $(ls quorvantel_*.deb)") || { echo "Debian package FAILED"; status=1; }
 
 # One clang tree: the whole suite under ASan+UBSan, and the fuzz targets.

@@ -2,6 +2,7 @@
 // Hooks for unattended runs are in AutomationHooks.h.
 #include "AutomationHooks.h"
 #include "CommandLine.h"
+#include "Translations.h"
 #include "serial/CPort.h"
 #include "ui/Dialogs.h"
 #include "ui/MainUnit.h"
@@ -38,6 +39,7 @@ int main(int argc, char* argv[])
     // No application display name: Qt would append it to the window's
     // caption in the title bar.
     QApplication app(argc, argv);
+    InstallToolkitTranslations(app);
     InstallStartHooks();
 
     // A style that cannot be applied leaves the plain look; nothing is said.

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <strings.h>
 #include <utility>
@@ -30,12 +28,6 @@ void ReadPortList(std::vector<std::string>& ports)
     } else {
         EnumComPorts(ports);
     }
-}
-
-bool DeviceExists(const std::string& name)
-{
-    struct stat st;
-    return stat(PortNameToDevice(name).c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
 bool ListedNoCase(const std::vector<std::string>& ports, const std::string& name)
@@ -228,11 +220,13 @@ void TComComboBox::RefreshPortList()
     } catch (const std::exception&) {
         return; // nothing may reach Qt from here; the list shown stays
     }
-    // The chosen port stays while its device is there, also when the system
-    // does not list it (a pseudo-terminal named on the command line); it
-    // keeps its place at the end, as the window adds it at start.
+    // The chosen port stays also when the system does not list it: a
+    // pseudo-terminal named on the command line, or an adapter pulled out.
+    // Its name is the one the next command reopens, and the one the
+    // operator is told when that fails. It goes at the end, as the window
+    // adds it at start.
     const std::string chosen = GetText();
-    if (!chosen.empty() && !ListedNoCase(ports, chosen) && DeviceExists(chosen))
+    if (!chosen.empty() && !ListedNoCase(ports, chosen))
         ports.push_back(chosen);
     bool same = int(ports.size()) == count();
     for (int i = 0; same && i < count(); ++i)

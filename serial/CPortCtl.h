@@ -77,7 +77,8 @@ protected:
     // The bound port is being destroyed.
     void Notification();
     // A port selector reads the port list again each time it drops down, so
-    // that adapters plugged in or pulled out since are seen.
+    // that adapters plugged in or pulled out since are seen; the chosen port
+    // stays.
     void showPopup() override;
 
 private:

@@ -41,6 +41,9 @@ public:
                      const QString& fileName) override
     {
         QFileDialog dialog(parent, BoxTitle());
+        // Qt's own dialog speaks the program's Polish; a desktop's native one
+        // would follow the system's language.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setNameFilters(QtFilters(filter));

@@ -355,7 +355,10 @@ private slots:
         f->sestX->setValue(127);
         f->cbAnimate->setChecked(true);
         QVERIFY(f->Timer2->isActive());
-        QVERIFY(WaitUntil([&] { return rig->emu.Frames().size() >= 3; }, 5000));
+        f->Timer2->setInterval(3600000); // the ticks are the test's, not a loaded machine's
+        for (int tick = 0; tick < 3; ++tick)
+            QVERIFY(QMetaObject::invokeMethod(f->Timer2, "timeout"));
+        QVERIFY(rig->emu.WaitForFrames(3, 60000));
         f->cbAnimate->click();
         QVERIFY(!f->Timer2->isActive());
         const auto frames = rig->emu.Frames();

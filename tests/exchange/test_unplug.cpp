@@ -41,20 +41,28 @@ private slots:
 
         // Plugged in again: the name now leads to a new line.
         rig.emu.Stop();
+        // Before that, with the name leading nowhere, the selector and the box keep it.
+        static_cast<QComboBox*>(f.cbComName)->showPopup(); // as the operator drops it down
+        static_cast<QComboBox*>(f.cbComName)->hidePopup();
+        QCOMPARE(f.cbComName->GetText(), options.symlink);
+        QCOMPARE(ComboItems(f.cbComName).count(link), 1);
+        f.btnTestConnection->click();
+        QCOMPARE(rig.dialogs.messages, QStringList{cCantOpenText + link});
         TEmulator again(options);
         QVERIFY2(again.Start(&error), error.c_str());
         f.btnTestConnection->click();
-        QVERIFY(WaitUntil([&] { return LogLines(f).size() >= 7 && rig.Idle(); }, 3000));
+        QVERIFY(WaitUntil([&] { return LogLines(f).size() >= 8 && rig.Idle(); }, 3000));
         lines = LogLines(f);
-        QCOMPARE(lines.size(), 7); // the loss was told once only
-        QCOMPARE(lines[4], testConnect);
-        QVERIFY2(IsAnswerLine(lines[5], cmd_TestConnect), qPrintable(lines[5]));
-        QCOMPARE(lines[6], QStringLiteral("cmd_TestConnect"));
+        QCOMPARE(lines.size(), 8); // the loss was told once only, the failed open once
+        QCOMPARE(lines[5], testConnect);
+        QVERIFY2(IsAnswerLine(lines[6], cmd_TestConnect), qPrintable(lines[6]));
+        QCOMPARE(lines[7], QStringLiteral("cmd_TestConnect"));
         QCOMPARE(HexText(again.Frames().at(0)), QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A "));
         QCOMPARE(again.Frames().size(), std::size_t(1));
         QVERIFY(f.ComPort1->Connected());
         QCOMPARE(f.btnOpenClose->text(), QStringLiteral("Close Port"));
-        QCOMPARE(rig.dialogs.Count(), 0);
+        QCOMPARE(f.cbComName->GetText(), options.symlink);
+        QCOMPARE(rig.dialogs.Count(), 1);
         rig.form.reset(); // the port goes before the emulator that serves it
     }
 };

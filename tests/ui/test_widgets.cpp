@@ -1,6 +1,7 @@
 // The spin edit, the dialog seam with its guard, and the visual style.
 #include "tests/common/WindowRig.h"
 
+#include "app/Translations.h"
 #include "ui/SpinEdit.h"
 #include "ui/Style.h"
 
@@ -37,6 +38,7 @@ struct TBoxWatcher {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QStringList buttonTexts;
     bool seen = false;
 
     void ArmClick(QMessageBox::StandardButton button)
@@ -51,6 +53,7 @@ struct TBoxWatcher {
             text = box->text();
             icon = box->icon();
             buttons = box->standardButtons();
+            for (const QAbstractButton* b : box->buttons()) buttonTexts << b->text();
             timer->stop();
             timer->deleteLater();
             box->button(button)->click();
@@ -234,6 +237,16 @@ private slots:
         QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])QWidget\\s*[{,]"))));
         QVERIFY(!sheet.contains(QRegularExpression(QStringLiteral("(^|[\\s,}])\\*\\s*[{,]"))));
         app->setStyleSheet(QString());
+    }
+
+    // The program's start-up step; this test runs with LANG=C and LC_ALL=C.
+    void toolkitTextsInPolish()
+    {
+        QVERIFY(InstallToolkitTranslations(*QCoreApplication::instance()));
+        TBoxWatcher no; // on the real boxes
+        no.ArmClick(QMessageBox::No);
+        QVERIFY(!Dialogs().Question(nullptr, QStringLiteral("Czy mam kontynuować?")));
+        QCOMPARE(no.buttonTexts, (QStringList{"&Tak", "&Nie"}));
     }
 };
 
