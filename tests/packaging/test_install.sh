@@ -9,12 +9,12 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cmake --install "$build" --prefix "$prefix" > /dev/null || { echo "FAIL: cmake --install"; exit 1; }
 
-for f in bin/quorvantel bin/quorvantel-emulator; do
+for f in bin/quorvantel bin/quorvantel-emulator bin/quorvantel-cli; do
     [ -x "$prefix/$f" ] || fail "$f is not an installed program"
 done
 share="$prefix/share"
 for f in applications/quorvantel.desktop icons/hicolor/scalable/apps/quorvantel.svg \
-         man/man1/quorvantel.1 man/man1/quorvantel-emulator.1; do
+         man/man1/quorvantel.1 man/man1/quorvantel-emulator.1 man/man1/quorvantel-cli.1; do
     [ -s "$share/$f" ] || fail "$f missing"
 done
 grep -q '@PROJECT_VERSION@' "$share"/man/man1/*.1 && fail "version not filled into the manual pages"
@@ -48,6 +48,9 @@ check 0 "quorvantel $version" out -- "$prefix/bin/quorvantel" --version
 check 0 "Usage: quorvantel [options] [port]" out -- "$prefix/bin/quorvantel" --help
 check 2 "quorvantel: unknown option '--bogus'" err -- "$prefix/bin/quorvantel" --bogus /dev/ttyUSB0
 check 0 "quorvantel-emulator $version" out -- "$prefix/bin/quorvantel-emulator" --version
+check 0 "quorvantel-cli $version" out -- "$prefix/bin/quorvantel-cli" --version
+check 0 "Exit codes: 0 done" out -- "$prefix/bin/quorvantel-cli" --help
+ldd "$prefix/bin/quorvantel-cli" | grep -q 'libQt6\(Gui\|Widgets\)' && fail "quorvantel-cli links a Qt GUI library"
 
 [ $failures -eq 0 ] && echo "installed tree OK"
 exit $((failures > 0))

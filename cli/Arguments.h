@@ -1,0 +1,46 @@
+// The command line of quorvantel-cli: options, the command and its own options.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Exit codes, as --help and the manual page list them.
+enum TExitCode : int {
+    exitDone = 0,
+    exitNoAnswer = 1,  // the controller did not answer, or a transfer stopped
+    exitUsage = 2,
+    exitFileRefused = 3,
+    exitPortFailed = 4,
+    exitInterrupted = 130,
+};
+
+struct TOptions {
+    std::string port;
+    int speed = 9600;       // the speed the controller listens at now
+    std::string log;        // "" none, "-" stderr
+    bool json = false;
+    int retries = 3;
+    int pageGapMs = 0;
+    bool help = false;
+    bool version = false;
+
+    std::string command;
+    std::vector<std::string> args;             // after the command
+    std::map<std::string, std::string> named;  // the command's own options, without "--"
+    bool fast = false;
+    std::optional<int> from;
+
+    std::vector<std::string> argv; // as given, for the line that goes on after a stop
+};
+
+extern const char* const cUsage;
+
+// Fills `o`; false with `error` set for wrong usage.
+bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::string& error);
+// A whole number within [lo, hi]; false for anything else.
+bool ParseInt(const std::string& text, int lo, int hi, int& out);
+// The command line to run to go on from `page`: as given, with --from and
+// --speed set anew.
+std::string GoOnLine(const TOptions& o, int page, int speed);

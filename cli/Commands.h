@@ -1,0 +1,9 @@
+// The commands of quorvantel-cli, each run once against the controller.
+#pragma once
+
+#include "Arguments.h"
+
+#include <atomic>
+
+// Runs o.command; returns the exit code. `stop` is set by SIGINT.
+int RunCommand(const TOptions& o, const std::atomic<bool>& stop);

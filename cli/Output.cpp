@@ -1,0 +1,183 @@
+#include "Output.h"
+
+#include <cstdint>
+#include <unistd.h>
+
+namespace {
+
+std::string JsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c; // UTF-8 passes as it is
+        }
+    }
+    return out + "\"";
+}
+
+std::string Clock(double seconds)
+{
+    const long s = seconds < 0 ? 0 : long(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+} // namespace
+
+TOutput::TOutput(std::string command, bool json)
+    : command_(std::move(command)), json_(json), tty_(isatty(STDERR_FILENO) == 1)
+{
+}
+
+TOutput::~TOutput()
+{
+    if (ownLog_)
+        std::fclose(log_);
+}
+
+bool TOutput::OpenLog(const std::string& path, std::string& error)
+{
+    if (path.empty())
+        return true;
+    if (path == "-") {
+        log_ = stderr;
+        return true;
+    }
+    log_ = std::fopen(path.c_str(), "a");
+    if (!log_) {
+        error = "cannot open the log file " + path;
+        return false;
+    }
+    ownLog_ = true;
+    return true;
+}
+
+std::string TOutput::JsonEvent(const std::string& event, const std::string& command, int page, int pages,
+                               int confirmed, int attempt, int exitCode, const std::string& message)
+{
+    return "{\"event\":" + JsonString(event) + ",\"command\":" + JsonString(command) +
+           ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) +
+           ",\"confirmed\":" + std::to_string(confirmed) + ",\"attempt\":" + std::to_string(attempt) +
+           ",\"exit\":" + std::to_string(exitCode) + ",\"message\":" + JsonString(message) + "}";
+}
+
+void TOutput::Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message)
+{
+    const std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message);
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void TOutput::Result(const std::string& text)
+{
+    EndProgress();
+    if (json_)
+        Json("done", -1, 0, 0, text);
+    else if (!text.empty())
+        std::fprintf(stdout, "%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void TOutput::Error(const std::string& text, int exitCode)
+{
+    EndProgress();
+    if (json_)
+        Json("error", -1, 0, exitCode, text);
+    std::fprintf(stderr, "quorvantel-cli: %s\n", text.c_str());
+}
+
+void TOutput::Note(const std::string& text)
+{
+    EndProgress();
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void TOutput::Start(int first, int pages)
+{
+    first_ = first;
+    pages_ = pages;
+    confirmed_ = 0;
+    lastShownTenth_ = 0;
+    started_ = lastDrawn_ = std::chrono::steady_clock::now();
+    if (json_)
+        Json("start", first, 0, -1, "");
+}
+
+void TOutput::EndProgress()
+{
+    if (progressOpen_) {
+        std::fputc('\n', stderr);
+        progressOpen_ = false;
+    }
+}
+
+void TOutput::LogLine(const std::string& line)
+{
+    if (!log_)
+        return;
+    if (log_ == stderr)
+        EndProgress();
+    std::fprintf(log_, "%s\n", line.c_str());
+    std::fflush(log_);
+}
+
+void TOutput::Retry(std::uint8_t code, int page, int attempt)
+{
+    const std::string what = page >= 0 ? "page " + std::to_string(page) : "command " + std::to_string(code);
+    const std::string text = "no answer, " + what + " sent again (resend " + std::to_string(attempt) + ")";
+    if (json_)
+        Json("retry", page, attempt, -1, text);
+    else
+        Note(text);
+}
+
+void TOutput::PageConfirmed(int page)
+{
+    ++confirmed_;
+    const bool last = confirmed_ == pages_;
+    if (json_) {
+        if (confirmed_ % 64 == 0 || last)
+            Json("page", page, 0, -1, "");
+        return;
+    }
+    Progress(last);
+}
+
+void TOutput::Progress(bool last)
+{
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    const double rate = elapsed > 0 ? confirmed_ / elapsed : 0.0;
+    const int percent = pages_ > 0 ? int(std::int64_t(confirmed_) * 100 / pages_) : 100;
+    const double left = rate > 0 ? (pages_ - confirmed_) / rate : 0.0;
+    char text[160];
+    std::snprintf(text, sizeof text, "pages %d/%d  %3d%%  %.1f pages/s  %s left", confirmed_, pages_, percent,
+                  rate, Clock(left).c_str());
+    if (tty_) {
+        // Redrawn in place, at most ten times a second.
+        if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
+            return;
+        lastDrawn_ = now;
+        std::fprintf(stderr, "\r%s   ", text);
+        progressOpen_ = true;
+        if (last)
+            EndProgress();
+    } else {
+        const int tenth = pages_ > 0 ? int(std::int64_t(confirmed_) * 10 / pages_) : 10;
+        if (tenth == lastShownTenth_ && !last)
+            return;
+        lastShownTenth_ = tenth;
+        std::fprintf(stderr, "%s\n", text);
+    }
+    std::fflush(stderr);
+}
