@@ -51,11 +51,6 @@ int Enabled(const TMainForm& f)
 {
     return f.btnFlash->isEnabled() + f.BitBtn1->isEnabled() + f.btnAutoRun->isEnabled();
 }
-bool IsPage(const std::string& frame, std::uint32_t page)
-{
-    return frame.size() == tProgramFlashPage::cSize &&
-           GetLE32(reinterpret_cast<const std::uint8_t*>(frame.data()) + 8) == page * 256;
-}
 } // namespace
 
 class TestUpdate : public QObject {
@@ -65,8 +60,7 @@ class TestUpdate : public QObject {
     std::atomic<int> held{0}; // 1 while the emulator holds an answer back
 
     TMainForm& Form() { return *rig->form; }
-    // The window reaches the emulator by a symlink, an adapter's stable name:
-    // the emulator started again is the adapter plugged in again.
+    // The port is a symlink, as an adapter's name: a restart is a replug.
     bool StartRig(std::function<void(TEmulator&)> before = {})
     {
         TEmulator::Options o;
@@ -94,11 +88,7 @@ class TestUpdate : public QObject {
     }
 
 private slots:
-    void cleanup()
-    {
-        held = 0;
-        rig.reset();
-    }
+    void cleanup() { held = 0, rig.reset(); }
 
     void cpuUpdate_data()
     {
@@ -347,6 +337,12 @@ private slots:
         TMainForm& f = Form();
         const QByteArray big = Pattern(1048576, 11);
         const QByteArray small = Pattern(10, 12);
+        // First on a loopback plug: echoes confirm nothing; on the controller again "Tak" goes on.
+        rig->emu.SetLoopback(true);
+        rig->dialogs.onQuestion = [&](const QString& q) {
+            if (q == cResend)
+                rig->emu.SetLoopback(false);
+        };
         for (const QByteArray& file : {big, small}) {
             rig->emu.ClearLog();
             rig->dialogs.messages.clear();
@@ -366,7 +362,7 @@ private slots:
             QCOMPARE(f.pBar->maximum(), 4095);
             QCOMPARE(Enabled(f), 3);
         }
-        QCOMPARE(rig->dialogs.questions, (QStringList{cGfxQuestion, cGfxQuestion}));
+        QCOMPARE(rig->dialogs.questions, (QStringList{cGfxQuestion, cResend, cGfxQuestion}));
         QCOMPARE(rig->dialogs.fileNames.first(), QStringLiteral("Flash"));
         QCOMPARE(rig->dialogs.fileNames.last(), dir.filePath(QStringLiteral("gfx1048576.qgf")));
         QCOMPARE(rig->dialogs.fileFilters, (QStringList{cQgfFilter, cQgfFilter}));
@@ -374,49 +370,41 @@ private slots:
 
     void runsToItsEnd_data()
     {
-        // What meets the CPU update at page 26: a control pressed (locked), an
-        // animation left running, another code's answer, a frame that is no
-        // confirmation, one naming page 30, the adapter pulled. Then the box
-        // told at once ("text|status line|in its details"), the page resent.
+        // What meets a CPU update at page 26: a control pressed (locked), an
+        // animation left running, another code's answer, frames that are no
+        // confirmation or name page 30, a loopback plug, the adapter pulled.
+        // `box`: the page the box told at once names (0: command 3, -1: no box);
+        // `resent`: the page the resend question sends again, `twice`: it came twice.
         QTest::addColumn<QString>("act");
-        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("box");
         QTest::addColumn<int>("resent");
-        QTest::addColumn<bool>("twice"); // the emulator gets the resent page twice
+        QTest::addColumn<bool>("twice");
         for (const char* c : {"btnTestConnection", "btnRestart", "btnUstaw", "btnPobierz", "btnCbstSend",
                               "cbAnimate", "btnSetHiSpeed"})
-            QTest::newRow(c) << QString::fromLatin1(c) << QString() << -1 << false;
-        QTest::newRow("animation left running") << "anim" << QString() << -1 << false;
-        QTest::newRow("unsolicited answer") << "other" << QString() << -1 << false;
-        QTest::newRow("15-byte command-11 frame") << "15" << QString() << 26 << true;
-        QTest::newRow("17-byte command-11 frame") << "17" << QString() << 26 << true;
-        QTest::newRow("confirmation naming a page ahead") << "ahead" << QString() << 26 << true;
-        const QString page26 = QStringLiteral(
-            "Nie można wysłać strony 26 do Quorvantela.|Programowanie pamięci flash przerwane na stronie 26/35|"
-            "COM Port Error");
-        QTest::newRow("pulled in a confirmation's delivery") << "delivery" << page26 << 26 << false;
-        QTest::newRow("pulled at a resent page's write") << "resend" << page26 << 26 << true;
-        QTest::newRow("pulled before the first page")
-            << "first"
-            << "Nie można wysłać strony 16 do Quorvantela.|Programowanie pamięci flash przerwane na stronie 16/35|" +
-                   cCantOpenText
-            << 16 << false;
-        QTest::newRow("pulled at the closing message")
-            << "closing"
-            << QStringLiteral("Nie można wysłać komendy Upgreade CPU do Quorvantela. Wyślij ją przyciskiem "
-                              "„komenda Upgreade CPU”.|Programowanie pamięci flash 35/35|COM Port Error")
-            << -1 << false;
+            QTest::newRow(c) << QString::fromLatin1(c) << -1 << -1 << false;
+        QTest::newRow("animation left running") << "anim" << -1 << -1 << false;
+        QTest::newRow("unsolicited answer") << "other" << -1 << -1 << false;
+        QTest::newRow("15-byte command-11 frame") << "15" << -1 << 26 << true;
+        QTest::newRow("17-byte command-11 frame") << "17" << -1 << 26 << true;
+        QTest::newRow("confirmation naming a page ahead") << "ahead" << -1 << 26 << true;
+        QTest::newRow("loopback plug, then the controller") << "loop" << -1 << 16 << false;
+        QTest::newRow("pulled in a confirmation's delivery") << "delivery" << 26 << 26 << false;
+        QTest::newRow("pulled at a resent page's write") << "resend" << 26 << 26 << true;
+        QTest::newRow("pulled before the first page") << "first" << 16 << 16 << false;
+        QTest::newRow("pulled at the closing message") << "closing" << 0 << -1 << false;
     }
     void runsToItsEnd()
     {
         QFETCH(QString, act);
-        QFETCH(QString, box);
+        QFETCH(int, box);
         QFETCH(int, resent);
         QFETCH(bool, twice);
-        const QStringList told = box.split(QLatin1Char('|'));
-        const bool hold = !QStringList{"ahead", "delivery", "first", "closing"}.contains(act);
+        const bool hold = !QStringList{"ahead", "loop", "delivery", "first", "closing"}.contains(act);
         QVERIFY(StartRig([&, hold, act, n = std::make_shared<int>(0)](TEmulator& emu) {
+            emu.SetLoopback(act == "loop");
             emu.OnFrame([&, hold, act, n](const std::string& frame, bool) {
-                if (!IsPage(frame, 26) || (*n)++)
+                // Page 26: the second byte of its address.
+                if (frame.size() != tProgramFlashPage::cSize || frame[9] != 26 || (*n)++)
                     return;
                 if (act == "15" || act == "17" || act == "resend")
                     emu.DropAnswers(1);
@@ -430,28 +418,30 @@ private slots:
         TMainForm& f = Form();
         TEmulator& emu = rig->emu;
         bool pulled = false;
-        auto pull = [&] {
-            if (!std::exchange(pulled, true))
+        auto pull = [&](bool now) {
+            if (now && !std::exchange(pulled, true))
                 emu.Stop();
         };
         f.PauseHook = [&](int) {
-            if (act == "delivery" && f.FlashStage != TMainForm::TFlashStage::Idle && SendFlash.PartSendCount == 25)
-                pull();
+            pull(act == "delivery" && f.FlashStage != TMainForm::TFlashStage::Idle && SendFlash.PartSendCount == 25);
         };
         rig->dialogs.onQuestion = [&](const QString& q) {
-            if (act == "resend" && q == cResend)
-                pull();
+            pull(act == "resend" && q == cResend);
+            if (q == cResend)
+                emu.SetLoopback(false);
         };
+        const QString told = box ? QStringLiteral("Nie można wysłać strony %1 do Quorvantela.").arg(box)
+                                 : QStringLiteral("Nie można wysłać komendy Upgreade CPU do Quorvantela. "
+                                                  "Wyślij ją przyciskiem „komenda Upgreade CPU”.");
         QString statusAtBox;
         qsizetype questionsAtBox = -1;
         rig->dialogs.onMessage = [&](const QString& text) {
-            if (act == "closing" && text == cProgramCpu)
-                pull();
-            if (text != told[0])
-                return;
-            statusAtBox = f.lStat->text();
-            questionsAtBox = rig->dialogs.questions.filter(cResend).size();
-            QVERIFY(emu.Start()); // plugged in again
+            pull(act == "closing" && text == cProgramCpu);
+            if (text == told) {
+                statusAtBox = f.lStat->text();
+                questionsAtBox = rig->dialogs.questions.filter(cResend).size();
+                QVERIFY(emu.Start()); // plugged in again
+            }
         };
         if (act == "anim") {
             f.cbAnimate->setChecked(true);
@@ -459,23 +449,21 @@ private slots:
         }
         if (act == "first") {
             f.btnOpenClose->click();
-            pull();
+            pull(true);
             QVERIFY(WaitUntil([&] { return !f.ComPort1->Connected(); }));
         }
         const QByteArray file = CpuFile(cSmallSize);
-        rig->dialogs.fileToPick = WriteFile(dir, QStringLiteral("cpu.bin"), file);
-        f.btnFlash->click();
+        QVERIFY(StartCpu(file) || act == "first");
         if (hold) {
             QVERIFY(WaitUntil([&] { return held == 1; }));
             if (auto* b = f.findChild<QAbstractButton*>(act)) {
                 QVERIFY(!b->isEnabled());
                 b->click();
             }
-            if (act == "anim")
-                QVERIFY(!f.Timer2->isActive() && !f.cbAnimate->isChecked());
+            QVERIFY(!f.Timer2->isActive() && !f.cbAnimate->isChecked());
             if (act == "other")
                 emu.NoiseBeforeAnswer(BuildAnswerFrame(cmd_TestConnect, 0, rec_ResponseOK, 0), 100);
-            if (act.size() == 2) { // "15", "17": a command-11 frame of that length
+            if (act.size() == 2) { // "15", "17": a command-11 frame of that length naming page 26
                 TBytes odd = tProgramFlashPageConfirm::Build(26 * 256, rec_ResponseOK);
                 act == "15" ? odd.erase(13, 1) : odd.insert(14, 1, '\x01');
                 odd[2] = char(odd.size());
@@ -488,60 +476,30 @@ private slots:
             QVERIFY(WaitUntil([&] { return Enabled(f) == 3 && !f.ComPort1->Connected(); }));
             f.BitBtn1->click();
         }
-        QVERIFY(WaitUntil([&] { return CpuDone(); }, 10000));
+        QVERIFY(WaitUntil([&] { return CpuDone() && Enabled(f) == 3 && f.cbComName->isEnabled(); }, 10000));
 
         auto pages = Range(16, cSmallLast);
         if (twice)
             pages.insert(pages.begin() + (resent - 16), resent * 256u);
         QCOMPARE(emu.PageAddresses(), pages);
-        QCOMPARE(emu.Frames().size() - std::size_t(CountCommand(emu, cmd_putText)), pages.size() + 1);
+        QCOMPARE(CountCommand(emu, cmd_UpgreadeCPU), 1);
+        QCOMPARE(CountCommand(emu, cmd_ProgramFlashPage) + 1 + CountCommand(emu, cmd_putText), int(emu.Frames().size()));
         const auto image = emu.FlashImage();
         QVERIFY(QByteArray(reinterpret_cast<const char*>(image.data()) + 4096, 20 * 256) == file.left(20 * 256));
-        QVERIFY(WaitUntil([&] { return Enabled(f) == 3 && f.cbComName->isEnabled(); }));
-        const QString line = QStringLiteral("Zaczynam wysyłanie od %1 $%2")
-                                 .arg(resent)
-                                 .arg(QString::number(resent, 16).toUpper().rightJustified(8, QLatin1Char('0')));
-        QCOMPARE(LogLines(f).contains(line), resent >= 0);
-        QCOMPARE(LogLines(f).filter(QStringLiteral("Zaczynam")).isEmpty(), resent < 0);
+        const QString hex = QString::number(resent, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+        QCOMPARE(LogLines(f).contains(QStringLiteral("Zaczynam wysyłanie od %1 $%2").arg(resent).arg(hex)), resent >= 0);
         QCOMPARE(LogLines(f).contains(QStringLiteral("cmd_TestConnect")), act == "other");
-        if (box.isEmpty()) {
-            QCOMPARE(rig->dialogs.messages, (QStringList{cAdvice, cProgramCpu}));
-        } else {
-            QCOMPARE(rig->dialogs.messages.filter(told[0]).size(), 1);
-            QVERIFY(rig->dialogs.details[rig->dialogs.messages.indexOf(told[0])].contains(told[2]));
-            QCOMPARE(statusAtBox, told[1]);
+        QStringList messages{cAdvice, cProgramCpu};
+        if (box >= 0)
+            messages.insert(box ? 1 : 2, told);
+        QCOMPARE(rig->dialogs.messages, messages);
+        if (box >= 0) {
+            QVERIFY(rig->dialogs.details[messages.indexOf(told)].contains(act == "first" ? cCantOpenText : "COM Port Error"));
+            QCOMPARE(statusAtBox, box ? QStringLiteral("Programowanie pamięci flash przerwane na stronie %1/35").arg(box)
+                                      : QStringLiteral("Programowanie pamięci flash 35/35"));
             QCOMPARE(questionsAtBox, act == "resend" ? 1 : 0);
         }
         QVERIFY(rig->dialogs.errors.isEmpty());
-    }
-
-    void echoes_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::newRow("loopback, CPU update") << 0;
-        QTest::newRow("loopback, graphics update") << 1;
-        QTest::newRow("echoed Test connection") << 2;
-    }
-    void echoes()
-    {
-        // Every frame comes back as it went: none is an answer.
-        QFETCH(int, kind);
-        QVERIFY(StartRig([](TEmulator& emu) { emu.SetLoopback(true); }));
-        TMainForm& f = Form();
-        rig->dialogs.onQuestion = [&](const QString& q) { rig->dialogs.answer = q != cResend; };
-        rig->dialogs.fileToPick = WriteFile(dir, QStringLiteral("update"), CpuFile(cSmallSize));
-        (kind == 0 ? f.btnFlash : kind == 1 ? f.btnAutoRun : f.btnTestConnection)->click();
-        if (kind == 2) {
-            QVERIFY(WaitUntil([&] { return rig->dialogs.messages.contains(cTimeoutText); }));
-            TBytes sent = BuildCommandFrame(cmd_TestConnect);
-            SealFrame(sent);
-            QCOMPARE(LogLines(f), (QStringList{SentLine(sent), HexText(sent) + QStringLiteral(" Wielkość: 10")}));
-            return;
-        }
-        QVERIFY(WaitUntil([&] { return rig->dialogs.questions.contains(cResend) && Enabled(f) == 3; }));
-        QCOMPARE(rig->dialogs.messages, QStringList{cAdvice});
-        QCOMPARE(CountCommand(rig->emu, cmd_ProgramFlashPage), 1);
-        QCOMPARE(CountCommand(rig->emu, cmd_UpgreadeCPU), 0);
     }
 };
 
