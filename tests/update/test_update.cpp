@@ -339,10 +339,7 @@ private slots:
         const QByteArray small = Pattern(10, 12);
         // First on a loopback plug: echoes confirm nothing; on the controller again "Tak" goes on.
         rig->emu.SetLoopback(true);
-        rig->dialogs.onQuestion = [&](const QString& q) {
-            if (q == cResend)
-                rig->emu.SetLoopback(false);
-        };
+        rig->dialogs.onQuestion = [&, on = true](const QString& q) mutable { rig->emu.SetLoopback(on = on && q != cResend); };
         for (const QByteArray& file : {big, small}) {
             rig->emu.ClearLog();
             rig->dialogs.messages.clear();
@@ -370,11 +367,8 @@ private slots:
 
     void runsToItsEnd_data()
     {
-        // What meets a CPU update at page 26: a control pressed (locked), an
-        // animation left running, another code's answer, frames that are no
-        // confirmation or name page 30, a loopback plug, the adapter pulled.
-        // `box`: the page the box told at once names (0: command 3, -1: no box);
-        // `resent`: the page the resend question sends again, `twice`: it came twice.
+        // What meets a CPU update at page 26 (see runsToItsEnd); `box`: the page the box
+        // told at once names (0: command 3, -1: none); `resent`: the page resent, `twice`: seen twice.
         QTest::addColumn<QString>("act");
         QTest::addColumn<int>("box");
         QTest::addColumn<int>("resent");
@@ -393,6 +387,8 @@ private slots:
         QTest::newRow("pulled before the first page") << "first" << 16 << 16 << false;
         QTest::newRow("pulled at the closing message") << "closing" << 0 << -1 << false;
     }
+    // A control pressed (locked), an animation left running, another code's answer, frames that are
+    // no confirmation or name page 30, a loopback plug, the adapter pulled: the update ends as it should.
     void runsToItsEnd()
     {
         QFETCH(QString, act);
@@ -401,9 +397,7 @@ private slots:
         QFETCH(bool, twice);
         const bool hold = !QStringList{"ahead", "loop", "delivery", "first", "closing"}.contains(act);
         QVERIFY(StartRig([&, hold, act, n = std::make_shared<int>(0)](TEmulator& emu) {
-            emu.SetLoopback(act == "loop");
-            emu.OnFrame([&, hold, act, n](const std::string& frame, bool) {
-                // Page 26: the second byte of its address.
+            emu.OnFrame([&, hold, act, n](const std::string& frame, bool) { // page 26: 2nd byte of its address
                 if (frame.size() != tProgramFlashPage::cSize || frame[9] != 26 || (*n)++)
                     return;
                 if (act == "15" || act == "17" || act == "resend")
@@ -418,40 +412,26 @@ private slots:
         TMainForm& f = Form();
         TEmulator& emu = rig->emu;
         bool pulled = false;
-        auto pull = [&](bool now) {
-            if (now && !std::exchange(pulled, true))
-                emu.Stop();
-        };
+        auto pull = [&](bool now) { now && !std::exchange(pulled, true) ? emu.Stop() : void(); };
         f.PauseHook = [&](int) {
             pull(act == "delivery" && f.FlashStage != TMainForm::TFlashStage::Idle && SendFlash.PartSendCount == 25);
         };
         rig->dialogs.onQuestion = [&](const QString& q) {
-            pull(act == "resend" && q == cResend);
-            if (q == cResend)
-                emu.SetLoopback(false);
+            pull((act == "resend" && q == cResend) || (act == "first" && q == cCpuQuestion));
+            emu.SetLoopback(act == "loop" && q != cResend);
         };
         const QString told = box ? QStringLiteral("Nie można wysłać strony %1 do Quorvantela.").arg(box)
                                  : QStringLiteral("Nie można wysłać komendy Upgreade CPU do Quorvantela. "
                                                   "Wyślij ją przyciskiem „komenda Upgreade CPU”.");
-        QString statusAtBox;
-        qsizetype questionsAtBox = -1;
+        QString atBox; // the status line and the resend questions asked, when the box comes
         rig->dialogs.onMessage = [&](const QString& text) {
             pull(act == "closing" && text == cProgramCpu);
-            if (text == told) {
-                statusAtBox = f.lStat->text();
-                questionsAtBox = rig->dialogs.questions.filter(cResend).size();
-                QVERIFY(emu.Start()); // plugged in again
-            }
+            if (text == told) // then plugged in again
+                atBox = f.lStat->text() + QString::number(rig->dialogs.questions.filter(cResend).size()) +
+                        QString::number(emu.Start());
         };
-        if (act == "anim") {
-            f.cbAnimate->setChecked(true);
-            QVERIFY(WaitUntil([&] { return CountCommand(emu, cmd_putText) > 0; }));
-        }
-        if (act == "first") {
-            f.btnOpenClose->click();
-            pull(true);
-            QVERIFY(WaitUntil([&] { return !f.ComPort1->Connected(); }));
-        }
+        f.cbAnimate->setChecked(act == "anim");
+        QVERIFY(WaitUntil([&] { return act != "anim" || CountCommand(emu, cmd_putText) > 0; }));
         const QByteArray file = CpuFile(cSmallSize);
         QVERIFY(StartCpu(file) || act == "first");
         if (hold) {
@@ -482,12 +462,9 @@ private slots:
         if (twice)
             pages.insert(pages.begin() + (resent - 16), resent * 256u);
         QCOMPARE(emu.PageAddresses(), pages);
-        QCOMPARE(CountCommand(emu, cmd_UpgreadeCPU), 1);
         QCOMPARE(CountCommand(emu, cmd_ProgramFlashPage) + 1 + CountCommand(emu, cmd_putText), int(emu.Frames().size()));
-        const auto image = emu.FlashImage();
-        QVERIFY(QByteArray(reinterpret_cast<const char*>(image.data()) + 4096, 20 * 256) == file.left(20 * 256));
-        const QString hex = QString::number(resent, 16).toUpper().rightJustified(8, QLatin1Char('0'));
-        QCOMPARE(LogLines(f).contains(QStringLiteral("Zaczynam wysyłanie od %1 $%2").arg(resent).arg(hex)), resent >= 0);
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(emu.FlashImage().data()) + 4096, 20 * 256) == file.left(20 * 256));
+        QCOMPARE(LogLines(f).contains(QString::asprintf("Zaczynam wysyłanie od %d $%08X", resent, resent)), resent >= 0);
         QCOMPARE(LogLines(f).contains(QStringLiteral("cmd_TestConnect")), act == "other");
         QStringList messages{cAdvice, cProgramCpu};
         if (box >= 0)
@@ -495,9 +472,9 @@ private slots:
         QCOMPARE(rig->dialogs.messages, messages);
         if (box >= 0) {
             QVERIFY(rig->dialogs.details[messages.indexOf(told)].contains(act == "first" ? cCantOpenText : "COM Port Error"));
-            QCOMPARE(statusAtBox, box ? QStringLiteral("Programowanie pamięci flash przerwane na stronie %1/35").arg(box)
-                                      : QStringLiteral("Programowanie pamięci flash 35/35"));
-            QCOMPARE(questionsAtBox, act == "resend" ? 1 : 0);
+            QCOMPARE(atBox, (box ? QStringLiteral("Programowanie pamięci flash przerwane na stronie %1/35").arg(box)
+                                 : QStringLiteral("Programowanie pamięci flash 35/35")) +
+                                QString::number(act == "resend") + QStringLiteral("1"));
         }
         QVERIFY(rig->dialogs.errors.isEmpty());
     }
