@@ -163,6 +163,12 @@ void TMainForm::cbAnimatingChange()
 
 void TMainForm::Timer2Timer()
 {
+    // No text goes between the pages of an update.
+    if (FlashStage != TFlashStage::Idle) {
+        Timer2->stop();
+        cbAnimate->setChecked(false);
+        return;
+    }
     // The next tick comes one whole interval from this one: a tick held up
     // behind a slow line (the answer's pause) is not followed by a catch-up
     // tick on the timer's old phase.

@@ -31,6 +31,7 @@ TEmulator::TEmulator(Options options) : d(std::make_unique<TImpl>())
     d->paceFrames = options.paceFrames;
     d->delayMs = options.answerDelayMs;
     d->linkPath = options.symlink;
+    d->loopback = options.loopback;
 }
 
 TEmulator::~TEmulator()
@@ -92,6 +93,10 @@ bool TEmulator::Start(std::string* error)
             return fail(SysError(("symlink " + d->linkPath).c_str()), w, m);
     }
 
+    // What a worker of an earlier start left half done goes with its line.
+    d->collector.Reset();
+    d->inbox.clear();
+    d->held.clear();
     d->master = m;
     d->wakeFd = w;
     d->slavePath = name;
@@ -178,7 +183,14 @@ void TEmulator::SplitAnswer(std::vector<std::size_t> chunkSizes, int gapMs)
     d->splitGapMs = std::max(0, gapMs);
 }
 
-void TEmulator::NoiseBeforeAnswer(std::string bytes) { LockedSet(d->mu, d->noise, std::move(bytes)); }
+void TEmulator::NoiseBeforeAnswer(std::string bytes, int gapMs)
+{
+    std::lock_guard lock(d->mu);
+    d->noise = std::move(bytes);
+    d->noiseGapMs = std::max(0, gapMs);
+}
+
+void TEmulator::SetLoopback(bool on) { LockedSet(d->mu, d->loopback, on); }
 
 void TEmulator::GlueAnswers() { LockedSet(d->mu, d->gluePending, true); }
 

@@ -37,6 +37,8 @@ public:
         // With pace: a frame received also takes its 10 bit times per byte
         // before it is answered, so a pty exchange lasts as long as on a line.
         bool paceFrames = false;
+        // A loopback plug instead of a controller (see SetLoopback).
+        bool loopback = false;
     };
 
     // Size of the flash memory image; it starts filled with cFlashErased.
@@ -51,6 +53,8 @@ public:
 
     // Opens a pseudo-terminal pair (owns the master), starts the worker thread.
     // Returns false and fills *error on failure.
+    // After Stop() it starts again on a new pair (an adapter plugged in
+    // again; the symlink follows), keeping the flash image and the log.
     bool Start(std::string* error = nullptr);
     void Stop();
     // Closes the master side as if the adapter were unplugged (the slave then sees a hang-up).
@@ -65,13 +69,18 @@ public:
     void SetPace(bool);
     void SetPaceFrames(bool);
     void SetAnswerDelayMs(int);
+    // Loopback: every byte received is written back at once, as by a wiring
+    // test plug; frames are still collected and seen by the hook, but nothing
+    // is answered or programmed. Switchable at any time.
+    void SetLoopback(bool);
 
     // Faults, each applying to the next answer(s) only:
     void DropAnswers(int n);         // no answer to the next n good frames
     void CorruptChecksum(int n = 1); // next n answers carry a wrong ChSum
     // Next answer written in chunks with gaps (a chunk boundary may fall between CR and LF).
     void SplitAnswer(std::vector<std::size_t> chunkSizes, int gapMs);
-    void NoiseBeforeAnswer(std::string bytes); // raw bytes written just before the next answer
+    // Raw bytes written before the next answer, gapMs ahead of it (0: just before).
+    void NoiseBeforeAnswer(std::string bytes, int gapMs = 0);
     void GlueAnswers();                        // the next two answers are written together as one chunk
     void AnswerWithCode(std::uint8_t code);    // next answer carries this code instead
     void ConfirmPageAt(std::uint32_t address); // next page confirmation names this address

@@ -86,6 +86,8 @@ struct TEmulator::TImpl {
     std::vector<std::size_t> split;
     int splitGapMs = 0;
     std::string noise;
+    int noiseGapMs = 0;
+    bool loopback = false;
     bool gluePending = false;
     std::optional<std::uint8_t> codeOverride;
     std::optional<std::uint32_t> confirmAddress;
@@ -121,6 +123,11 @@ struct TEmulator::TImpl {
     {
         std::uint64_t v;
         [[maybe_unused]] auto got = ::read(wakeFd, &v, sizeof v);
+    }
+    bool LockedLoopback()
+    {
+        std::lock_guard lock(mu);
+        return loopback;
     }
     bool StopRequested()
     {

@@ -76,6 +76,14 @@ void TEmulator::TImpl::ReadIncoming()
         if (n > 0) {
             int toolIn = 0, toolOut = 0;
             const bool known = ReadLineSpeeds(master, toolIn, toolOut);
+            if (LockedLoopback()) {
+                // Wired back at once, whatever the speed; collected for the log.
+                TWritten how;
+                WriteAll(std::string(buf, std::size_t(n)), how);
+                std::lock_guard lock(mu);
+                inbox.append(buf, std::size_t(n));
+                continue;
+            }
             std::lock_guard lock(mu);
             if (known && toolOut == speed)
                 inbox.append(buf, std::size_t(n));
@@ -143,7 +151,7 @@ void TEmulator::TImpl::HandleFrame(const std::string& frame)
     cv.notify_all();
     if (h)
         h(frame, good);
-    if (!good)
+    if (!good || LockedLoopback())
         return;
 
     const std::uint8_t code = std::uint8_t(frame[cOffCommand]);
@@ -225,7 +233,7 @@ bool TEmulator::TImpl::Emit(std::string answer)
 {
     std::string bytes, noiseNow;
     std::vector<std::size_t> chunks;
-    int gap = 0, delay = 0;
+    int gap = 0, delay = 0, noiseGap = 0;
     std::size_t count = 1;
     {
         std::lock_guard lock(mu);
@@ -241,6 +249,8 @@ bool TEmulator::TImpl::Emit(std::string answer)
         }
         bytes += answer;
         noiseNow.swap(noise);
+        noiseGap = noiseGapMs;
+        noiseGapMs = 0;
         chunks.swap(split);
         gap = splitGapMs;
         delay = delayMs;
@@ -249,6 +259,8 @@ bool TEmulator::TImpl::Emit(std::string answer)
         return false;
     TWritten noiseHow, how;
     if (!noiseNow.empty() && !WriteChunk(std::move(noiseNow), noiseHow))
+        return false;
+    if (noiseGap > 0 && !Wait(std::chrono::milliseconds(noiseGap)))
         return false;
     std::size_t pos = 0;
     for (std::size_t i = 0; i < chunks.size() && pos < bytes.size(); ++i) {

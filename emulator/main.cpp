@@ -41,6 +41,7 @@ const char* const cUsage =
     "  --code N            give the next answer this command code\n"
     "  --confirm-addr N    name this address in the next page confirmation\n"
     "  --response N        send Response N (2 or 3) in every answer\n"
+    "  --loopback          be a wiring test plug: echo every byte at once, answer nothing\n"
     "Output:\n"
     "  --link PATH         make PATH a symlink to the terminal while running\n"
     "  --flash-out FILE    write the flash image (1 MiB, erased = FF) to FILE on exit\n"
@@ -120,6 +121,10 @@ int ParseArgs(int argc, char** argv, TArgs& a)
         }
         if (opt == "--glue") {
             a.glue = true;
+            continue;
+        }
+        if (opt == "--loopback") {
+            a.options.loopback = true;
             continue;
         }
         if (opt == "--quiet") {

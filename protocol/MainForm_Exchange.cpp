@@ -27,8 +27,17 @@ void CopyAnswer(const TFrameReceiver& rx, std::array<std::uint8_t, cAnswerSize>&
 
 // ---- sending ----
 
+bool TMainForm::PageAwaited() const
+{
+    return FlashStage == TFlashStage::Transfer && AutoTimer.cmd == cmd_ProgramFlashPage;
+}
+
 void TMainForm::ArmAutoTimer(std::uint8_t code)
 {
+    // A command sent during a transfer (by a path not locked for it) must not
+    // take the place of the page's wait: the transfer would end unseen.
+    if (code != cmd_ProgramFlashPage && PageAwaited())
+        return;
     AutoTimer.cmd = code;
     AutoTimer.interval = TimerInterval;
     TickClock.start();
@@ -45,8 +54,28 @@ void TMainForm::SendFrame(TBytes frame, std::uint8_t code)
     SealFrame(frame);
     if (!IfOpenPort())
         return;
+    WriteCommandFrame(frame, code);
+}
+
+bool TMainForm::TrySendFrame(TBytes frame, std::uint8_t code, QString& reason)
+{
+    SealFrame(frame);
+    try {
+        if (!TryOpenPort(reason))
+            return false;
+        WriteCommandFrame(frame, code);
+    } catch (const EComPort& e) {
+        reason = QString::fromUtf8(e.what());
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::WriteCommandFrame(const TBytes& frame, std::uint8_t code)
+{
     // A write error leaves here, before the log line and the arming.
     ComPort1->WriteStr(frame);
+    Receiver.NoteSent(frame);
     LogLine(StrToHex(frame) + " wielkość: " + std::to_string(frame.size()));
     ArmAutoTimer(code);
 }
@@ -128,8 +157,15 @@ void TMainForm::ComPort1RxChar(TComPort* sender, std::int32_t count)
         [port] { return port->Connected(); });
 }
 
+void TMainForm::ProcessReceived(std::string_view chunk)
+{
+    Guarded(this, [this, chunk] { Receiver.ProcessChunk(chunk); });
+}
+
 // ---- answer handlers ----
-// Each ends the wait, whatever was awaited.
+// Each ends the wait, whatever was awaited, except a transfer's page wait:
+// that one ends only with its confirmation, the operator's No, or the
+// transfer's end.
 
 void TMainForm::EndWait()
 {
@@ -137,9 +173,15 @@ void TMainForm::EndWait()
     emit AnswerWaitChanged();
 }
 
+void TMainForm::EndAnswerWait()
+{
+    if (!PageAwaited())
+        EndWait();
+}
+
 void TMainForm::TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record)
 {
-    EndWait();
+    EndAnswerWait();
     CopyAnswer(Receiver, record);
 }
 
@@ -176,9 +218,9 @@ void TMainForm::fcmd_setJasnosc()
     LogLine("cmd_setJasnosc");
 }
 
-void TMainForm::fcmd_putText() { EndWait(); }
-void TMainForm::fcmd_putTextFrame() { EndWait(); }
-void TMainForm::fcmd_putLogo() { EndWait(); }
+void TMainForm::fcmd_putText() { EndAnswerWait(); }
+void TMainForm::fcmd_putTextFrame() { EndAnswerWait(); }
+void TMainForm::fcmd_putLogo() { EndAnswerWait(); }
 
 void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
 {

@@ -86,6 +86,8 @@ void TFrameReceiver::RecognizeIncomming()
     Reset();
     host_.LogLine(StrToHex(srs232) + " Wielkość: " + std::to_string(myComSize));
 
+    if (srs232 == lastSent_)
+        return; // our own frame coming back
     // A frame too short for its checksum field counts as a bad frame.
     if (!VerifyFrame(srs232))
         return;

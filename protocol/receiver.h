@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct tRS232 {
     std::uint8_t buf[1024];
@@ -53,6 +54,11 @@ public:
     // Zeroes the whole receive record (start-up, and after every frame).
     void Reset();
 
+    // The frame the owner wrote last. A received frame equal to it is the
+    // line's echo (a loopback plug, a device with local echo), never an
+    // answer: a controller does not repeat a request. It is logged, not handled.
+    void NoteSent(std::string_view frame) { lastSent_.assign(frame); }
+
     // Processes one chunk as read from the port, then RecognizeIncomming.
     void ProcessChunk(std::string_view chunk);
     void RecognizeIncomming();
@@ -68,4 +74,5 @@ public:
 private:
     void Dispatch(std::uint8_t code);
     IReceiverHost& host_;
+    std::string lastSent_;
 };

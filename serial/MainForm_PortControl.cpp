@@ -16,13 +16,18 @@ QString CannotOpenText(const TComComboBox* portSelector)
            QString::fromStdString(portSelector->GetText());
 }
 
-// The box keeps its text; the reason goes to its details and, as one line,
-// to the operator log.
-void TellCannotOpen(TMainForm* form, const EComPort& e)
+// The reason, as one line, to the operator log; returned for the box's details.
+QString LogCannotOpen(TMainForm* form, const EComPort& e)
 {
     const QString reason = QString::fromStdString(PortFailureReason(e, form->ComPort1->Port()));
     form->AppendLog(reason);
-    Dialogs().DetailedMessage(form, CannotOpenText(form->cbComName), reason);
+    return reason;
+}
+
+// The box keeps its text; the reason goes to its details.
+void TellCannotOpen(TMainForm* form, const EComPort& e)
+{
+    Dialogs().DetailedMessage(form, CannotOpenText(form->cbComName), LogCannotOpen(form, e));
 }
 
 } // namespace
@@ -40,19 +45,50 @@ void TMainForm::ConnectPortHandlers()
             [this, speed] { Guarded(this, [speed] { speed->Change(); }); });
 }
 
-bool TMainForm::IfOpenPort()
+namespace {
+
+// Opens the port unless it is open: false, with the reason logged and
+// returned, when it cannot be opened.
+bool OpenOrReason(TMainForm* form, QString& reason)
 {
-    btnOpenClose->setText(QStringLiteral("Close Port"));
-    if (ComPort1->Connected())
-        return true;
+    TComPort* port = form->ComPort1;
+    form->btnOpenClose->setText(QStringLiteral("Close Port"));
+    if (port->Connected()) {
+        if (port->EventThreadActive())
+            return true;
+        // An error in a delivery has ended the port's event thread: open but
+        // deaf. Opened afresh, so that this command's answer is heard.
+        form->AppendLog(QStringLiteral("Port ") + QString::fromStdString(port->Port()) +
+                        QStringLiteral(" przestał odbierać dane, otwieram go ponownie"));
+        port->Close();
+    }
     try {
-        ComPort1->Open();
+        port->Open();
     } catch (const EComPort& e) {
-        btnOpenClose->setText(QStringLiteral("Open"));
-        TellCannotOpen(this, e);
+        form->btnOpenClose->setText(QStringLiteral("Open"));
+        reason = LogCannotOpen(form, e);
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool TMainForm::IfOpenPort()
+{
+    QString reason;
+    if (OpenOrReason(this, reason))
+        return true;
+    Dialogs().DetailedMessage(this, CannotOpenText(cbComName), reason);
+    return false;
+}
+
+bool TMainForm::TryOpenPort(QString& reason)
+{
+    if (OpenOrReason(this, reason))
+        return true;
+    reason = CannotOpenText(cbComName) + QLatin1Char('\n') + reason;
+    return false;
 }
 
 void TMainForm::btnOpenCloseClick()

@@ -58,8 +58,8 @@ TMainForm::TMainForm(const std::string& portArg, QWidget* parent) : QWidget(pare
     ComPort1->FlowControl().SetControlRTS(rtsDisable);
     ComPort1->FlowControl().SetXonXoffOut(false);
     ComPort1->FlowControl().SetXonXoffIn(false);
-    // Not guarded: an error escaping a delivery goes back to the port, which
-    // then ends its event thread without a word.
+    // Answer handlers run guarded (ProcessReceived); a read error goes back
+    // to the port, which then stops delivering: IfOpenPort reopens it.
     ComPort1->OnRxChar = [this](TCustomComPort* sender, std::int32_t count) {
         ComPort1RxChar(static_cast<TComPort*>(sender), count);
     };
@@ -148,6 +148,8 @@ void TMainForm::LogLine(const std::string& line)
 
 void TMainForm::PauseMs(int ms)
 {
+    if (PauseHook)
+        PauseHook(ms);
     if (ms > 0)
         QThread::msleep(static_cast<unsigned long>(ms));
 }

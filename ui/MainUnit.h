@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -137,8 +138,16 @@ public:
     void LogLine(const std::string& line) override;
     void PauseMs(int ms) override;
 
+    // Run at every pause, before the sleep (tests act there, e.g. inside a
+    // delivery at a start byte).
+    std::function<void(int ms)> PauseHook;
+
     // ---- receiver (protocol/) ----
     void ComPort1RxChar(TComPort* sender, std::int32_t count);
+    // One piece through the receiver. An error escaping an answer handler is
+    // shown in the error dialog, as for any handler, and the port goes on
+    // delivering.
+    void ProcessReceived(std::string_view chunk);
     // The handler's work with the bytes' source given: `count` bytes read
     // through `read` in pieces of at most the input queue's size, each one
     // processed by the receiver, while `stillOpen` holds.
@@ -190,6 +199,8 @@ public:
 
     // ---- connection control (serial/) ----
     bool IfOpenPort();
+    // IfOpenPort without its box: false with what the box would say.
+    bool TryOpenPort(QString& reason);
     void btnOpenCloseClick();
     void ComPort1LineLost();
 
@@ -251,7 +262,8 @@ public:
         QString FileName = QStringLiteral("Flash");
     };
     TOpenDialog OpenDialog1;
-    // Where an update stands. While it is not Idle the update buttons are off.
+    // Where an update stands. While it is not Idle the controls that send or
+    // change the line are off.
     enum class TFlashStage { Idle, Transfer, Closing, AwaitCpu };
     TFlashStage FlashStage = TFlashStage::Idle;
     void btnFlashClick();
@@ -260,7 +272,9 @@ public:
     void UpgreadeFlash();
     void FlashingGFX();
     bool LoadFlash();
-    bool SendFlashPage(std::uint32_t nrpart);
+    // True when the page was written; else false with the reason (port
+    // cannot be opened). A write error raises EComPort.
+    bool SendFlashPage(std::uint32_t nrpart, QString* reason = nullptr);
 
 signals:
     // The answer wait was armed, ended or ran out.
@@ -300,24 +314,34 @@ private:
     void ConnectPreviewMouse();
     // Ends the answer wait, whatever was awaited.
     void EndWait();
+    // The same for an answer handler: a transfer's page wait is kept.
+    void EndAnswerWait();
+    // A transfer is under way and its page's confirmation awaited.
+    bool PageAwaited() const;
     // Common to the answer handlers: ends the wait and keeps the answer.
     void TakeAnswer(std::array<std::uint8_t, cAnswerSize>& record);
     // The wait for a flash page's confirmation has run out.
     void FlashPageTimeout();
     void SetFlashStage(TFlashStage stage);
-    // Ends an update whose wait is gone (ended by another command's answer,
-    // or the wait for the CPU command ran out or was replaced).
+    // Ends the wait for the CPU command's answer once it is over.
     void CheckFlashStage();
     void SpeedAdvice();
     // The file picked and the start confirmed, with no update under way.
     bool ChooseAndConfirm(const QString& question);
     void StartTransfer(std::uint32_t firstPart, int barMaximum);
-    void SendNextFlashPage(std::uint32_t nrpart);
+    // A page of the transfer under way. One that cannot be written is told at
+    // once and left awaited, so the resend question follows.
+    void SendTransferPage(std::uint32_t nrpart);
     void CloseTransfer(std::uint32_t index);
-    // Ends a running update when the answer wait shows it is over (queued).
+    // Ends the update's last stage when the answer wait shows it is over (queued).
     QMetaObject::Connection FlashWaitLink;
     // Sends a complete frame: seal, IfOpenPort, write, log, arm.
     void SendFrame(TBytes frame, std::uint8_t code);
+    // The same telling nobody: false with the reason when the frame could not
+    // be written (port cannot be opened, write error).
+    bool TrySendFrame(TBytes frame, std::uint8_t code, QString& reason);
+    // Write, note for the echo test, log, arm.
+    void WriteCommandFrame(const TBytes& frame, std::uint8_t code);
     void SwitchSpeed(std::uint8_t code, TBaudRate rate, const char* speedText);
     void ReSpeedFromAnswer(TBaudRate rate);
     // Arms the answer wait for `code` and makes sure the countdown runs.
@@ -346,8 +370,8 @@ void TMainForm::ReceiveInPieces(std::int32_t count, std::int32_t inputSize, Read
         if (left > 0)
             read(str, std::min(left, piece));
         left -= std::int32_t(str.size());
-        // Errors are left to reach the port: they end its event thread.
-        Receiver.ProcessChunk(str);
+        // A read error goes back to the port; a handler's is shown here.
+        ProcessReceived(str);
         // An answer handler may have closed or re-speeded the port; what is
         // still waiting then comes with the next delivery.
         if (str.empty() || !stillOpen())

@@ -8,9 +8,12 @@
 #include "ui/Wiring.h"
 #include "update/flash.h"
 
+#include <QCheckBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+
+#include <initializer_list>
 
 void TMainForm::ConnectUpdateHandlers()
 {
@@ -23,15 +26,19 @@ void TMainForm::SetFlashStage(TFlashStage stage)
 {
     FlashStage = stage;
     const bool idle = stage == TFlashStage::Idle;
-    // A second procedure must not start in the middle of the first.
-    btnFlash->setEnabled(idle);
-    BitBtn1->setEnabled(idle);
-    btnAutoRun->setEnabled(idle);
+    // A second procedure must not start in the middle of the first, and
+    // nothing else may send or change the line while an update runs: the
+    // start question says it cannot be interrupted.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             btnFlash, BitBtn1, btnAutoRun, btnTestConnection, btnRestart, btnClearScreen, btnUstaw,
+             btnPobierz, BitBtn2, btnCbstSend, cbAnimate, btnCbsdSend, btnSendLogo, btnSet9600,
+             btnSetHiSpeed, cbComSpeed, cbComName, btnOpenClose})
+        w->setEnabled(idle);
     if (idle) {
         disconnect(FlashWaitLink);
     } else if (!FlashWaitLink) {
-        // Queued: a handler that ends the wait and arms the next page in one
-        // go (a page confirmed) is seen with the next page awaited.
+        // Queued: a handler that ends the wait and arms the next one in one
+        // go is seen with the next one awaited.
         FlashWaitLink = connect(this, &TMainForm::AnswerWaitChanged, this,
                                 [this] { Guarded(this, [this] { CheckFlashStage(); }); },
                                 Qt::QueuedConnection);
@@ -40,14 +47,11 @@ void TMainForm::SetFlashStage(TFlashStage stage)
 
 void TMainForm::CheckFlashStage()
 {
-    // Run after every change of the answer wait while an update is under
-    // way: its general timeout ends the wait for the CPU command, another
-    // command sent meanwhile replaces a wait and its answer ends it. A
-    // transfer with nothing awaited never reaches the resend question again:
-    // it is over. The wait for the CPU command is over once that command is
-    // no longer the one awaited.
-    if ((FlashStage == TFlashStage::Transfer && AutoTimer.cmd == 0) ||
-        (FlashStage == TFlashStage::AwaitCpu && AutoTimer.cmd != cmd_UpgreadeCPU))
+    // The wait for the CPU command is over once that command is no longer
+    // the one awaited: answered, or its general timeout. A transfer is not
+    // ended here: only by the operator's No at the resend question or by its
+    // closing step.
+    if (FlashStage == TFlashStage::AwaitCpu && AutoTimer.cmd != cmd_UpgreadeCPU)
         SetFlashStage(TFlashStage::Idle);
 }
 
@@ -117,8 +121,11 @@ void TMainForm::StartTransfer(std::uint32_t firstPart, int barMaximum)
 {
     pBar->setMaximum(barMaximum);
     pBar->setValue(int(firstPart));
+    // The static text's animation would put its frames between the pages.
+    Timer2->stop();
+    cbAnimate->setChecked(false);
     SetFlashStage(TFlashStage::Transfer);
-    SendNextFlashPage(firstPart);
+    SendTransferPage(firstPart);
 }
 
 void TMainForm::BitBtn1Click() { send_cmd_UpgreadeCPU(); }

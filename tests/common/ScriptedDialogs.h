@@ -28,9 +28,12 @@ public:
         if (onMessage)
             onMessage(text);
     }
+    std::function<void(const QString&)> onQuestion;
     bool Question(QWidget*, const QString& text) override
     {
         questions << text;
+        if (onQuestion)
+            onQuestion(text);
         return answer;
     }
     void Error(QWidget*, const QString& text) override

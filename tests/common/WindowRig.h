@@ -94,7 +94,9 @@ struct TWindowRig {
     TEmulator emu;
     std::unique_ptr<TMainForm> form;
 
-    explicit TWindowRig(TEmulator::Options options = {}) : emu(options) {}
+    // The port name the window is given: the emulator's symlink if it has one.
+    std::string link;
+    explicit TWindowRig(TEmulator::Options options = {}) : emu(options), link(options.symlink) {}
     explicit TWindowRig(std::vector<std::string> ports, const std::string& portArg = {})
     {
         ListPorts(std::move(ports));
@@ -109,7 +111,7 @@ struct TWindowRig {
             qWarning("emulator: %s", error.c_str());
             return false;
         }
-        form = std::make_unique<TMainForm>(emu.SlavePath());
+        form = std::make_unique<TMainForm>(link.empty() ? emu.SlavePath() : link);
         return true;
     }
 

@@ -65,6 +65,15 @@ private slots:
         QVERIFY(rig->Idle());
     }
 
+    void echoIsNoAnswer()
+    {
+        rig->emu.SetLoopback(true);
+        rig->form->btnTestConnection->click();
+        QTRY_COMPARE_WITH_TIMEOUT(rig->dialogs.messages, QStringList{cTimeoutText}, 5000);
+        const QString sent = QStringLiteral("1B 01 0A 00 5B C2 00 00 0D 0A ");
+        QCOMPARE(LogLines(*rig->form), (QStringList{sent + " wielkość: 10", sent + " Wielkość: 10"}));
+    }
+
     // Sending again while an answer is awaited restarts the count.
     void rearmingRestartsTheWait()
     {

@@ -6,10 +6,14 @@
 #include "tests/common/WindowRig.h"
 #include "protocol/flashpage.h"
 
+#include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -53,12 +57,15 @@ class TestUpdate : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
     std::unique_ptr<TWindowRig> rig;
+    std::atomic<int> held{0}; // 1 while the emulator holds an answer back
 
     TMainForm& Form() { return *rig->form; }
+    // The port is a symlink, as an adapter's name: a restart is a replug.
     bool StartRig(std::function<void(TEmulator&)> before = {})
     {
         TEmulator::Options o;
         o.pace = false;
+        o.symlink = QDir::temp().filePath(QStringLiteral("qv-upd-%1").arg(getpid())).toStdString();
         rig = std::make_unique<TWindowRig>(o);
         if (before)
             before(rig->emu);
@@ -81,7 +88,7 @@ class TestUpdate : public QObject {
     }
 
 private slots:
-    void cleanup() { rig.reset(); }
+    void cleanup() { held = 0, rig.reset(); }
 
     void cpuUpdate_data()
     {
@@ -330,6 +337,9 @@ private slots:
         TMainForm& f = Form();
         const QByteArray big = Pattern(1048576, 11);
         const QByteArray small = Pattern(10, 12);
+        // First on a loopback plug: echoes confirm nothing; on the controller again "Tak" goes on.
+        rig->emu.SetLoopback(true);
+        rig->dialogs.onQuestion = [&, on = true](const QString& q) mutable { rig->emu.SetLoopback(on = on && q != cResend); };
         for (const QByteArray& file : {big, small}) {
             rig->emu.ClearLog();
             rig->dialogs.messages.clear();
@@ -349,10 +359,124 @@ private slots:
             QCOMPARE(f.pBar->maximum(), 4095);
             QCOMPARE(Enabled(f), 3);
         }
-        QCOMPARE(rig->dialogs.questions, (QStringList{cGfxQuestion, cGfxQuestion}));
+        QCOMPARE(rig->dialogs.questions, (QStringList{cGfxQuestion, cResend, cGfxQuestion}));
         QCOMPARE(rig->dialogs.fileNames.first(), QStringLiteral("Flash"));
         QCOMPARE(rig->dialogs.fileNames.last(), dir.filePath(QStringLiteral("gfx1048576.qgf")));
         QCOMPARE(rig->dialogs.fileFilters, (QStringList{cQgfFilter, cQgfFilter}));
+    }
+
+    void runsToItsEnd_data()
+    {
+        // What meets a CPU update at page 26 (see runsToItsEnd); `box`: the page the box
+        // told at once names (0: command 3, -1: none); `resent`: the page resent, `twice`: seen twice.
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<int>("box");
+        QTest::addColumn<int>("resent");
+        QTest::addColumn<bool>("twice");
+        for (const char* c : {"btnTestConnection", "btnRestart", "btnUstaw", "btnPobierz", "btnCbstSend",
+                              "cbAnimate", "btnSetHiSpeed"})
+            QTest::newRow(c) << QString::fromLatin1(c) << -1 << -1 << false;
+        QTest::newRow("animation left running") << "anim" << -1 << -1 << false;
+        QTest::newRow("unsolicited answer") << "other" << -1 << -1 << false;
+        QTest::newRow("15-byte command-11 frame") << "15" << -1 << 26 << true;
+        QTest::newRow("17-byte command-11 frame") << "17" << -1 << 26 << true;
+        QTest::newRow("confirmation naming a page ahead") << "ahead" << -1 << 26 << true;
+        QTest::newRow("loopback plug, then the controller") << "loop" << -1 << 16 << false;
+        QTest::newRow("pulled in a confirmation's delivery") << "delivery" << 26 << 26 << false;
+        QTest::newRow("pulled at a resent page's write") << "resend" << 26 << 26 << true;
+        QTest::newRow("pulled before the first page") << "first" << 16 << 16 << false;
+        QTest::newRow("pulled at the closing message") << "closing" << 0 << -1 << false;
+    }
+    // A control pressed (locked), an animation left running, another code's answer, frames that are
+    // no confirmation or name page 30, a loopback plug, the adapter pulled: the update ends as it should.
+    void runsToItsEnd()
+    {
+        QFETCH(QString, act);
+        QFETCH(int, box);
+        QFETCH(int, resent);
+        QFETCH(bool, twice);
+        const bool hold = !QStringList{"ahead", "loop", "delivery", "first", "closing"}.contains(act);
+        QVERIFY(StartRig([&, hold, act, n = std::make_shared<int>(0)](TEmulator& emu) {
+            emu.OnFrame([&, hold, act, n](const std::string& frame, bool) { // page 26: 2nd byte of its address
+                if (frame.size() != tProgramFlashPage::cSize || frame[9] != 26 || (*n)++)
+                    return;
+                if (act == "15" || act == "17" || act == "resend")
+                    emu.DropAnswers(1);
+                if (act == "ahead")
+                    emu.ConfirmPageAt(30 * 256);
+                held = hold;
+                for (int ms = 0; held == 1 && ms < 10000; ++ms)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            });
+        }));
+        TMainForm& f = Form();
+        TEmulator& emu = rig->emu;
+        bool pulled = false;
+        auto pull = [&](bool now) { now && !std::exchange(pulled, true) ? emu.Stop() : void(); };
+        f.PauseHook = [&](int) {
+            pull(act == "delivery" && f.FlashStage != TMainForm::TFlashStage::Idle && SendFlash.PartSendCount == 25);
+        };
+        rig->dialogs.onQuestion = [&](const QString& q) {
+            pull((act == "resend" && q == cResend) || (act == "first" && q == cCpuQuestion));
+            emu.SetLoopback(act == "loop" && q != cResend);
+        };
+        const QString told = box ? QStringLiteral("Nie można wysłać strony %1 do Quorvantela.").arg(box)
+                                 : QStringLiteral("Nie można wysłać komendy Upgreade CPU do Quorvantela. "
+                                                  "Wyślij ją przyciskiem „komenda Upgreade CPU”.");
+        QString atBox; // the status line and the resend questions asked, when the box comes
+        rig->dialogs.onMessage = [&](const QString& text) {
+            pull(act == "closing" && text == cProgramCpu);
+            if (text == told) // then plugged in again
+                atBox = f.lStat->text() + QString::number(rig->dialogs.questions.filter(cResend).size()) +
+                        QString::number(emu.Start());
+        };
+        f.cbAnimate->setChecked(act == "anim");
+        QVERIFY(WaitUntil([&] { return act != "anim" || CountCommand(emu, cmd_putText) > 0; }));
+        const QByteArray file = CpuFile(cSmallSize);
+        QVERIFY(StartCpu(file) || act == "first");
+        if (hold) {
+            QVERIFY(WaitUntil([&] { return held == 1; }));
+            if (auto* b = f.findChild<QAbstractButton*>(act)) {
+                QVERIFY(!b->isEnabled());
+                b->click();
+            }
+            QVERIFY(!f.Timer2->isActive() && !f.cbAnimate->isChecked());
+            if (act == "other")
+                emu.NoiseBeforeAnswer(BuildAnswerFrame(cmd_TestConnect, 0, rec_ResponseOK, 0), 100);
+            if (act.size() == 2) { // "15", "17": a command-11 frame of that length naming page 26
+                TBytes odd = tProgramFlashPageConfirm::Build(26 * 256, rec_ResponseOK);
+                act == "15" ? odd.erase(13, 1) : odd.insert(14, 1, '\x01');
+                odd[2] = char(odd.size());
+                SealFrame(odd);
+                emu.SendRaw(odd);
+            }
+            held = 0;
+        }
+        if (act == "closing") { // the update is over; the button sends command 3 later
+            QVERIFY(WaitUntil([&] { return Enabled(f) == 3 && !f.ComPort1->Connected(); }));
+            f.BitBtn1->click();
+        }
+        QVERIFY(WaitUntil([&] { return CpuDone() && Enabled(f) == 3 && f.cbComName->isEnabled(); }, 10000));
+
+        auto pages = Range(16, cSmallLast);
+        if (twice)
+            pages.insert(pages.begin() + (resent - 16), resent * 256u);
+        QCOMPARE(emu.PageAddresses(), pages);
+        QCOMPARE(CountCommand(emu, cmd_ProgramFlashPage) + 1 + CountCommand(emu, cmd_putText), int(emu.Frames().size()));
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(emu.FlashImage().data()) + 4096, 20 * 256) == file.left(20 * 256));
+        QCOMPARE(LogLines(f).contains(QString::asprintf("Zaczynam wysyłanie od %d $%08X", resent, resent)), resent >= 0);
+        QCOMPARE(LogLines(f).contains(QStringLiteral("cmd_TestConnect")), act == "other");
+        QStringList messages{cAdvice, cProgramCpu};
+        if (box >= 0)
+            messages.insert(box ? 1 : 2, told);
+        QCOMPARE(rig->dialogs.messages, messages);
+        if (box >= 0) {
+            QVERIFY(rig->dialogs.details[messages.indexOf(told)].contains(act == "first" ? cCantOpenText : "COM Port Error"));
+            QCOMPARE(atBox, (box ? QStringLiteral("Programowanie pamięci flash przerwane na stronie %1/35").arg(box)
+                                 : QStringLiteral("Programowanie pamięci flash 35/35")) +
+                                QString::number(act == "resend") + QStringLiteral("1"));
+        }
+        QVERIFY(rig->dialogs.errors.isEmpty());
     }
 };
 
