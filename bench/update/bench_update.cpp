@@ -15,12 +15,12 @@
 #include "protocol/flashpage.h"
 #include "serial/CPort.h"
 #include "ui/Dialogs.h"
+#include "ui/LogView.h"
 #include "ui/MainUnit.h"
 #include "update/flash.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -246,7 +246,7 @@ int RunBoth(TMainForm& form, TBenchDialogs& dialogs, bench::TLineChannel& child,
     // The log keeps one line per confirmation received, by design; clearing
     // it shows its share of the growth.
     const std::size_t heapWithLog = mallinfo2().uordblks;
-    const int logLines = form.Memo1->document()->blockCount();
+    const int logLines = int(form.Memo1->lineCount());
     form.btnClearMemo->click();
     const double logMiB = (double(heapWithLog) - double(mallinfo2().uordblks)) / 1048576.0;
     std::printf("  heap in use grew %+.2f MiB; the operator log's %d lines hold %.2f MiB of it, "
