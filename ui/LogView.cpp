@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 
 void InstallLogViewAccessibility(); // LogViewAccessible.cpp
 
@@ -21,6 +22,8 @@ namespace {
 
 // Empty space around the text, as a text area leaves it.
 constexpr int cMargin = 4;
+// Tab stops, as text drawing and measuring place them.
+constexpr qreal cTabStop = 80;
 
 bool IsBreak(QChar c)
 {
@@ -45,6 +48,46 @@ std::size_t Utf8Offset(std::string_view s, qsizetype units)
 }
 
 bool IsWordChar(QChar c) { return !c.isSpace(); }
+
+// Calls `f` with each code point of well-formed UTF-8 text; false when the
+// text is not well-formed (nothing is then promised about the calls).
+template <class F>
+bool ForEachCodePoint(std::string_view s, F&& f)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+        const unsigned lead = b(i);
+        std::size_t len;
+        char32_t cp;
+        if (lead < 0x80) {
+            f(char32_t(lead));
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead < 0xE0) {
+            len = 2, cp = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            len = 3, cp = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead < 0xF5) {
+            len = 4, cp = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > s.size())
+            return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            if ((b(i + k) & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (b(i + k) & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past the last.
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp < 0xE000))
+            return false;
+        f(cp);
+        i += len;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -89,17 +132,21 @@ void TLogView::appendPlainText(const QString& text)
 
 void TLogView::appendUtf8(std::string_view line)
 {
-    // The log's own lines are nearly always ASCII: kept as they come.
-    const bool ascii = std::all_of(line.begin(), line.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x80 && c != '\n' && c != '\r';
+    // Well-formed text of one line is kept as it comes; anything else goes
+    // the way of any other text (broken bytes become U+FFFD).
+    std::size_t units = 0;
+    bool oneLine = true;
+    const bool wellFormed = ForEachCodePoint(line, [&units, &oneLine](char32_t c) {
+        units += c >= 0x10000 ? 2 : 1;
+        oneLine = oneLine && c != U'\n' && c != U'\r' && c != 0x2028 && c != 0x2029;
     });
-    if (!ascii) {
+    if (!wellFormed || !oneLine) {
         appendPlainText(QString::fromUtf8(line.data(), qsizetype(line.size())));
         return;
     }
     const qint64 oldCount = characterCount();
     const qsizetype first = lineCount();
-    AddUtf8(line, line.size());
+    AddUtf8(line, units);
     Appended(oldCount, first);
 }
 
@@ -112,17 +159,38 @@ void TLogView::AddLine(QStringView line)
 void TLogView::AddUtf8(std::string_view utf8, std::size_t chars)
 {
     store_.Append(utf8, chars);
-    // Only a line that could be wider than the widest is measured.
-    if (qreal(chars) * maxCharWidth_ > widest_) {
-        const QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
-        widest_ = std::max(widest_, QFontMetricsF(font()).horizontalAdvance(text));
-    }
+    widest_ = std::max(widest_, LineWidth(utf8));
+}
+
+qreal TLogView::LineWidth(std::string_view utf8) const
+{
+    // The sum of the characters' own advances: a hair wider than the drawn
+    // line where the font kerns, and cheap enough for every line.
+    qreal x = 0;
+    std::optional<QFontMetricsF> fm;
+    ForEachCodePoint(utf8, [this, &x, &fm](char32_t c) {
+        if (c == U'\t') {
+            x = (std::floor(x / cTabStop) + 1) * cTabStop;
+        } else if (c < char32_t(charWidth_.size())) {
+            x += charWidth_[c];
+        } else {
+            if (!fm)
+                fm.emplace(font());
+            x += fm->horizontalAdvance(QString::fromUcs4(&c, 1));
+        }
+    });
+    return x;
 }
 
 void TLogView::Appended(qint64 oldCount, qsizetype firstNew)
 {
     const int top = verticalScrollBar()->value();
-    UpdateScrollBars();
+    // The bars catch up once the burst of lines is over: each range change
+    // queues work in the bars, which a long burst would pile up.
+    if (!barsPending_) {
+        barsPending_ = true;
+        QMetaObject::invokeMethod(this, &TLogView::SyncScrollBars, Qt::QueuedConnection);
+    }
     // Lines below the screen need no drawing; a view that follows moves.
     if (follow_ || firstNew <= qsizetype(top) + VisibleLines())
         viewport()->update();
@@ -313,6 +381,7 @@ TLogView::TPos TLogView::posAtPoint(QPoint point) const
 
 void TLogView::ensureLineVisible(qsizetype line)
 {
+    SyncScrollBars();
     QScrollBar* v = verticalScrollBar();
     if (line < v->value())
         v->setValue(int(line));
@@ -359,16 +428,22 @@ qsizetype TLogView::ColumnAt(const QString& text, qreal x) const
 void TLogView::MeasureAll()
 {
     const QFontMetricsF fm(font());
-    // Glyphs taken from a fallback font may be wider than the font's own.
-    maxCharWidth_ = std::max(fm.maxWidth(), fm.averageCharWidth()) * 1.5;
+    for (std::size_t c = 0; c < charWidth_.size(); ++c)
+        charWidth_[c] = fm.horizontalAdvance(QChar(char16_t(c)));
     widest_ = 0;
     for (std::size_t i = 0; i < store_.Lines(); ++i)
-        if (qreal(store_.LineChars(i)) * maxCharWidth_ > widest_)
-            widest_ = std::max(widest_, fm.horizontalAdvance(lineText(qsizetype(i))));
+        widest_ = std::max(widest_, LineWidth(store_.Line(i)));
+}
+
+void TLogView::SyncScrollBars()
+{
+    if (barsPending_)
+        UpdateScrollBars();
 }
 
 void TLogView::UpdateScrollBars()
 {
+    barsPending_ = false;
     adjusting_ = true;
     QScrollBar* v = verticalScrollBar();
     const int visible = VisibleLines();
@@ -390,6 +465,9 @@ void TLogView::UpdateScrollBars()
 
 void TLogView::paintEvent(QPaintEvent* event)
 {
+    painting_ = true;
+    SyncScrollBars();
+    painting_ = false;
     QPainter p(viewport());
     const QRect area = event->rect();
     const QPalette::ColorGroup group =
@@ -447,14 +525,22 @@ void TLogView::changeEvent(QEvent* event)
     }
 }
 
+void TLogView::wheelEvent(QWheelEvent* event)
+{
+    SyncScrollBars();
+    QAbstractScrollArea::wheelEvent(event);
+}
+
 void TLogView::scrollContentsBy(int, int)
 {
     // The bars count lines and pixels; everything on screen is drawn anew.
-    viewport()->update();
+    if (!painting_)
+        viewport()->update();
 }
 
 void TLogView::keyPressEvent(QKeyEvent* event)
 {
+    SyncScrollBars();
     QScrollBar* v = verticalScrollBar();
     QScrollBar* h = horizontalScrollBar();
     if (event == QKeySequence::Copy) {
@@ -486,6 +572,7 @@ void TLogView::mousePressEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
+    SyncScrollBars();
     const TPos at = posAtPoint(event->position().toPoint());
     setSelection(event->modifiers() & Qt::ShiftModifier ? anchor_ : at, at);
     dragging_ = true;

@@ -12,6 +12,7 @@
 #include <QBasicTimer>
 #include <QString>
 
+#include <array>
 #include <string_view>
 
 class QMenu;
@@ -32,6 +33,7 @@ public:
 
     // ---- the log ----
     // Appends `text` at the end; each line break in it starts another line.
+    // The scroll bars take new lines in on the next turn of the event loop.
     void appendPlainText(const QString& text);
     // Appends one line given as UTF-8.
     void appendUtf8(std::string_view line);
@@ -84,6 +86,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -91,10 +94,12 @@ private:
     void AddUtf8(std::string_view utf8, std::size_t chars);
     void Appended(qint64 oldCount, qsizetype firstNew);
     void UpdateScrollBars();
+    void SyncScrollBars();
     void MeasureAll();
     int LineHeight() const;
     int VisibleLines() const;
     qreal Advance(const QString& text, qsizetype columns) const;
+    qreal LineWidth(std::string_view utf8) const;
     qsizetype ColumnAt(const QString& text, qreal x) const;
     QString TextBetween(TPos from, TPos to) const;
     TPos Clamped(TPos pos) const;
@@ -102,10 +107,13 @@ private:
 
     TLogStore store_;
     TPos anchor_, cursor_;
-    qreal widest_ = 0;      // widest line in pixels
-    qreal maxCharWidth_ = 0; // no character is wider: bounds a line's width
+    qreal widest_ = 0;                // widest line in pixels
+    // Advances of the characters up to U+017F (Latin, Polish letters included).
+    std::array<qreal, 0x180> charWidth_{};
     bool follow_ = true;
     bool adjusting_ = false;
+    bool barsPending_ = false;
+    bool painting_ = false;
     bool dragging_ = false;
     QPoint dragPoint_;
     QBasicTimer dragScroll_;
