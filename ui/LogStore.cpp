@@ -44,7 +44,7 @@ void TLogStore::Append(std::string_view utf8, std::size_t chars)
     if (!utf8.empty())
         std::memcpy(b.mem->Data() + b.fill, utf8.data(), utf8.size());
     auto* entries = reinterpret_cast<TEntry*>(chunks_[lines_ / cChunkEntries]->Data());
-    entries[lines_ % cChunkEntries] = {std::uint32_t(blocks_.size() - 1), std::uint32_t(b.fill), chars_};
+    new (&entries[lines_ % cChunkEntries]) TEntry{std::uint32_t(blocks_.size() - 1), std::uint32_t(b.fill), chars_};
     b.fill += utf8.size();
     chars_ += chars;
     bytes_ += utf8.size();
