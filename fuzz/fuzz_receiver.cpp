@@ -8,11 +8,11 @@
 
 #include "protocol/frame.h"
 #include "ui/Dialogs.h"
+#include "ui/LogView.h"
 #include "ui/MainUnit.h"
 #include "update/flash.h"
 
 #include <QApplication>
-#include <QPlainTextEdit>
 
 #include <algorithm>
 #include <cstdint>

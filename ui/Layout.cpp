@@ -2,6 +2,7 @@
 #include "MainUnit.h"
 
 #include "LayoutKit.h"
+#include "LogView.h"
 #include "SpinEdit.h"
 #include "serial/CPortCtl.h"
 
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -401,11 +401,8 @@ void TMainForm::BuildLogAndStatus(QVBoxLayout* root)
     gbLog->setTitle(QStringLiteral("Dane nadawane/odbierane ze sterownika"));
     auto* logLayout = new QVBoxLayout(gbLog);
     logLayout->setContentsMargins(6, 12, 6, 6);
-    QV_MAKE(Memo1, QPlainTextEdit, gbLog);
-    Memo1->setReadOnly(true);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Read-only, unwrapped, both scroll bars: the view's own way.
+    QV_MAKE(Memo1, TLogView, gbLog);
     Memo1->setAccessibleName(QStringLiteral("Memo1"));
     logLayout->addWidget(Memo1);
     root->addWidget(gbLog, 1);

@@ -2,6 +2,7 @@
 
 #include "Dialogs.h"
 #include "LayoutKit.h"
+#include "LogView.h"
 #include "SpinEdit.h"
 #include "Wiring.h"
 #include "serial/CPort.h"
@@ -21,7 +22,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -143,7 +143,7 @@ void TMainForm::btnClearMemoClick()
 
 void TMainForm::LogLine(const std::string& line)
 {
-    AppendLog(QString::fromUtf8(line.data(), qsizetype(line.size())));
+    Memo1->appendUtf8(line);
 }
 
 void TMainForm::PauseMs(int ms)

@@ -29,13 +29,13 @@ class QHBoxLayout;
 class QVBoxLayout;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
 class TComComboBox;
 class TComPort;
+class TLogView;
 class TSpinEdit;
 
 class TMainForm : public QWidget, public IReceiverHost {
@@ -109,7 +109,7 @@ public:
     QProgressBar* pBar;
 
     QGroupBox* gbLog;
-    QPlainTextEdit* Memo1;
+    TLogView* Memo1;
     QLabel* lStat;
 
     // ---- non-visual components ----

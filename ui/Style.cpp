@@ -75,7 +75,7 @@ QPushButton:focus {
 QPushButton:disabled {
     color: #8893a0;
 }
-QPlainTextEdit {
+TLogView {
     color: #0d1b2a;
     background-color: #ffffff;
     border: 1px solid #8a9bb4;

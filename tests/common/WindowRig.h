@@ -12,11 +12,11 @@
 #include "tests/common/ScriptedDialogs.h"
 #include "tests/common/Wait.h"
 #include "ui/Dialogs.h"
+#include "ui/LogView.h"
 #include "ui/MainUnit.h"
 #include "ui/SpinEdit.h"
 
 #include <QComboBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>

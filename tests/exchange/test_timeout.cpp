@@ -13,7 +13,7 @@ struct TLogProbe {
     std::vector<int> cmdAtLine;
     TLogProbe(TMainForm& f)
     {
-        QObject::connect(f.Memo1, &QPlainTextEdit::textChanged, f.Memo1, [this, &f] {
+        QObject::connect(f.Memo1, &TLogView::textChanged, f.Memo1, [this, &f] {
             const QStringList now = LogLines(f);
             if (now.size() > lines.size()) {
                 lines << now.last();

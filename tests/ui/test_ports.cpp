@@ -8,7 +8,6 @@
 #include "ui/MainUnit.h"
 
 #include <QDir>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryFile>
 #include <QtTest>
