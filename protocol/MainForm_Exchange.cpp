@@ -225,6 +225,11 @@ void TMainForm::fcmd_putLogo() { EndAnswerWait(); }
 void TMainForm::ReSpeedFromAnswer(TBaudRate rate)
 {
     TakeAnswer(GetCommand.raw);
+    // Nobody asked for it while a page is awaited (the controls are locked):
+    // switching the line now would leave the transfer at another speed than
+    // the controller's.
+    if (PageAwaited())
+        return;
     // Runs inside the delivery of this answer; the port allows a close there.
     ComPort1->Close();
     // The speed selector is bound to ComPort1 for the window's whole life.

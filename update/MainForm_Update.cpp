@@ -136,6 +136,9 @@ void TMainForm::fcmd_UpgreadeCPU()
     LogLine("cmd_UpgradeCPU");
     if (FlashStage == TFlashStage::AwaitCpu)
         SetFlashStage(TFlashStage::Idle);
+    // An answer nobody asked for in the middle of a transfer leaves its line alone.
+    if (PageAwaited())
+        return;
     // Runs inside the delivery of this answer; the port allows a close there.
     ComPort1->Close();
     cbComSpeed->GetComPort()->SetBaudRate(br9600);
