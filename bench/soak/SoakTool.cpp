@@ -79,35 +79,23 @@ struct TSoakDialogs : IDialogs {
     long Boxes() const { return messages + errors; }
 };
 
-// The window with a way in at the receiver's pause after a start byte: the
-// moment the tool is inside a delivery.
-class TSoakForm : public TMainForm {
-public:
-    using TMainForm::TMainForm;
-    std::function<void()> onPause;
-    void PauseMs(int ms) override
-    {
-        if (onPause)
-            onPause();
-        TMainForm::PauseMs(ms);
-    }
-};
 
 class TToolSide {
 public:
-    TToolSide(const TSoakParams& p, TSoakForm& form, TSoakDialogs& dialogs)
+    TToolSide(const TSoakParams& p, TMainForm& form, TSoakDialogs& dialogs)
         : p_(p), f_(form), d_(dialogs), rng_(p.seed * 7919u + 1), channel_(0, 1)
     {
         d_.lastPage = [this] { return f_.pBar->value(); };
         d_.onClosing = [this] { channel_.Ask("check " + std::to_string(file_)); };
-        form.onPause = [this] { PullInsideDelivery(); };
+        // The receiver's pause after a start byte: the tool is inside a delivery.
+        form.PauseHook = [this](int) { PullInsideDelivery(); };
         ticker_.start(10);
     }
     int Run();
 
 private:
     const TSoakParams& p_;
-    TSoakForm& f_;
+    TMainForm& f_;
     TSoakDialogs& d_;
     std::mt19937 rng_;
     bench::TLineChannel channel_;
@@ -399,7 +387,7 @@ int RunToolSide(int argc, char** argv, const TSoakParams& p)
     SetDialogs(&dialogs);
     int status = 1;
     {
-        TSoakForm form(p.Link());
+        TMainForm form(p.Link());
         form.Receiver.StartPauseMs = p.pauseMs;
         form.TickMs = p.tickMs;
         form.show();

@@ -2,7 +2,8 @@
 // answered by a seam, every question Yes) against the controller emulator,
 // which puts a fault into a share of its answers at random: dropped,
 // corrupted, split, glued, noisy, wrong-code and wrong-page answers, Response
-// 2 or 3, confirmations naming a page ahead, answers nobody asked for. The
+// 2 or 3, confirmations naming a page ahead, answers nobody asked for, and
+// phases in which the line is looped back (a wiring plug, local echo). The
 // tool's speed is now and then switched alone, and the adapter is pulled out
 // and plugged in again under the same name a few times. CPU firmware updates
 // run in between (two whole images, the rest with short bodies); during their
@@ -43,7 +44,7 @@ namespace {
 using TClock = std::chrono::steady_clock;
 const char* const cFaultNames[] = {"dropped", "corrupted", "split",        "noise",
                                    "glued",   "wrong code", "wrong page",   "page ahead",
-                                   "unasked answer", "Response 2/3"};
+                                   "unasked answer", "echo phase", "Response 2/3"};
 constexpr int cFaultKinds = int(std::size(cFaultNames));
 
 // The controller's side: the emulator, its faults and what it checks.
@@ -63,6 +64,7 @@ private:
     std::atomic<int> current_{0};      // the update under way (0: none)
     std::atomic<long> frames_{0}, pages_{0}, cmd3_{0}, cmd3Bad_{0};
     std::atomic<long> injected_[cFaultKinds] = {};
+    int echoLeft_ = 0; // frames still looped back (the emulator's worker only)
     long crashes_ = 0, hangs_ = 0, children_ = 0, badPages_ = 0, updatesChecked_ = 0;
     long pulls_ = 0, reportedBad_ = 0;
     std::map<std::string, long> attemptEnds_; // how update attempts ended
@@ -140,6 +142,12 @@ void TBench::OnFrame(const std::string& frame, bool good)
         if (!FileInFlash(current_.load(), nullptr))
             ++cmd3Bad_;
     }
+    // The loopback ends after a few frames; the last one is echoed and answered.
+    if (echoLeft_ > 0) {
+        if (--echoLeft_ == 0)
+            emu_.SetLoopback(false);
+        return;
+    }
     if (int(rng_() % 100) < p_.faultPct)
         InjectFault(code, frame);
 }
@@ -188,6 +196,11 @@ void TBench::InjectFault(std::uint8_t code, const std::string& frame)
     }
     case 7: // a page after the one sent: taking it would skip pages
         emu_.ConfirmPageAt((page.address() / 256 + 1 + rng_() % 10) * 256);
+        break;
+    case 9:
+        // This frame goes unanswered; the next few come back as they went.
+        echoLeft_ = 1 + int(rng_() % 4);
+        emu_.SetLoopback(true);
         break;
     case 8: {
         // An answer of another command, sealed and sent before this one's.
