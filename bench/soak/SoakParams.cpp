@@ -19,7 +19,9 @@ bool TSoakParams::Parse(int argc, char** argv, bool& toolSide)
                          {"--mismatch-permille", nullptr, &mismatchPerMille},
                          {"--pause-ms", nullptr, &pauseMs},       {"--tick-ms", nullptr, &tickMs},
                          {"--idle-ms", nullptr, &idleMs},         {"--clear-log-every", nullptr, &clearLogEvery},
-                         {"--hang-s", nullptr, &hangS}};
+                         {"--hang-s", nullptr, &hangS},           {"--short-updates", nullptr, &shortUpdates},
+                         {"--pull-permille", nullptr, &pullPerMille}, {"--press-permille", nullptr, &pressPerMille},
+                         {"--replug-ms", nullptr, &replugMs}};
     for (int a = 1; a < argc; ++a) {
         const bool hasValue = a + 1 < argc;
         if (std::strcmp(argv[a], "--tool-side") == 0 && hasValue) {
@@ -50,7 +52,8 @@ bool TSoakParams::Parse(int argc, char** argv, bool& toolSide)
             std::fprintf(stderr,
                          "usage: %s [--commands N] [--updates N] [--unplugs N] [--seed N] [--fault-pct N]\n"
                          "  [--mismatch-permille N] [--pause-ms N] [--tick-ms N] [--idle-ms N]\n"
-                         "  [--clear-log-every N] [--hang-s N]\n",
+                         "  [--clear-log-every N] [--hang-s N] [--short-updates N] [--pull-permille N]\n"
+                         "  [--press-permille N] [--replug-ms N]\n",
                          argv[0]);
             return false;
         }
@@ -69,16 +72,21 @@ std::vector<std::string> TSoakParams::ToolArgs() const
             "--fault-pct", std::to_string(faultPct),  "--mismatch-permille", std::to_string(mismatchPerMille),
             "--pause-ms", std::to_string(pauseMs),    "--tick-ms", std::to_string(tickMs),
             "--idle-ms", std::to_string(idleMs),      "--clear-log-every", std::to_string(clearLogEvery),
-            "--hang-s", std::to_string(hangS),        "--tool-side", dir};
+            "--hang-s", std::to_string(hangS),        "--short-updates", std::to_string(shortUpdates),
+            "--pull-permille", std::to_string(pullPerMille), "--press-permille", std::to_string(pressPerMille),
+            "--replug-ms", std::to_string(replugMs),  "--tool-side", dir};
 }
 
 void TSoakParams::PrintLine() const
 {
-    std::printf("soak: commands %ld, CPU updates %d (196608-byte file), unplugs %d, seed %u, faults on %d %% "
-                "of answers, tool speed switched alone %d per mille of commands, receiver pause %d ms, "
+    std::printf("soak: commands %ld, CPU updates %d (196608-byte file) and %d with short bodies, unplugs %d, "
+                "seed %u, faults on %d %% of answers, tool speed switched alone %d per mille of commands, "
+                "during transfers: adapter pulled inside %d per mille of confirmations' deliveries (back after "
+                "%d ms), another control pressed %d per mille of 10 ms, receiver pause %d ms, "
                 "answer wait %d ticks x %d ms = %d ms, idle measured %d ms per unplug, log emptied every %d "
                 "commands, hang after %d s without progress\n",
-                commands, updates, unplugs, seed, faultPct, mismatchPerMille, pauseMs, int(TimerInterval), tickMs,
-                int(TimerInterval) * tickMs, idleMs, clearLogEvery, hangS);
+                commands, updates, shortUpdates, unplugs, seed, faultPct, mismatchPerMille, pullPerMille, replugMs,
+                pressPerMille, pauseMs, int(TimerInterval), tickMs, int(TimerInterval) * tickMs, idleMs,
+                clearLogEvery, hangS);
     std::fflush(stdout);
 }

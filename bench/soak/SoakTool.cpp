@@ -1,7 +1,8 @@
 // The tool side of the soak: a window offscreen on the emulator's line,
 // driven as an operator would drive it. It reports its progress to the
 // supervisor and asks it for what an operator would see on the bench (the
-// controller's speed) or do there (pull the adapter, plug it in again).
+// controller's speed) or do there (pull the adapter, plug it in again, press
+// other controls while an update runs).
 #include "Soak.h"
 
 #include "bench/common/BenchKit.h"
@@ -16,6 +17,7 @@
 #include <QEventLoop>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QCheckBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -36,11 +38,18 @@ struct TSoakDialogs : IDialogs {
     QString file;
     long timeouts = 0, questions = 0, errors = 0, messages = 0;
     bool closing = false; // the closing message of a CPU transfer came
+    std::function<void()> onClosing;
+    long boxesAtClosing = 0;
     void Message(QWidget*, const QString& text) override
     {
         ++messages;
         timeouts += text == cTimeout;
-        closing = closing || text == cProgramCpu;
+        if (text == cProgramCpu) {
+            closing = true;
+            boxesAtClosing = Boxes();
+            if (onClosing)
+                onClosing();
+        }
     }
     // Yes, but not for ever: ten resend questions in a row with no page
     // confirmed between them, and the operator gives up the attempt.
@@ -67,7 +76,9 @@ struct TSoakDialogs : IDialogs {
             std::fprintf(stderr, "tool side: error box: %s\n", qPrintable(text));
     }
     QString OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+    long Boxes() const { return messages + errors; }
 };
+
 
 class TToolSide {
 public:
@@ -75,6 +86,9 @@ public:
         : p_(p), f_(form), d_(dialogs), rng_(p.seed * 7919u + 1), channel_(0, 1)
     {
         d_.lastPage = [this] { return f_.pBar->value(); };
+        d_.onClosing = [this] { channel_.Ask("check " + std::to_string(file_)); };
+        // The receiver's pause after a start byte: the tool is inside a delivery.
+        form.PauseHook = [this](int) { PullInsideDelivery(); };
         ticker_.start(10);
     }
     int Run();
@@ -88,7 +102,10 @@ private:
     QTimer ticker_; // makes sure the pump wakes
     QElapsedTimer sinceReport_;
     long commands_ = 0, updates_ = 0, unplugs_ = 0, attempts_ = 0, stuck_ = 0, mismatches_ = 0;
-    long logClears_ = 0;
+    long logClears_ = 0, presses_ = 0, pressesTaken_ = 0;
+    int file_ = 0;           // the update file under way
+    bool pressing_ = false;  // the operator presses other controls meanwhile
+    QElapsedTimer sincePress_;
     int inRow_ = 0; // time-outs in a row
     double idlePctMax_ = 0;
 
@@ -103,6 +120,9 @@ private:
     void ToHighSpeed();
     void OneCommand();
     void Update(int k);
+    void PressAnother();
+    void PullInsideDelivery();
+    void SendCpuCommandAgain();
     void Unplug();
     void ClearLog();
 };
@@ -110,6 +130,12 @@ private:
 void TToolSide::Pump()
 {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (pressing_ && f_.FlashStage != TMainForm::TFlashStage::Idle &&
+        (!sincePress_.isValid() || sincePress_.elapsed() >= 10)) {
+        sincePress_.start();
+        if (Roll(1000) < p_.pressPerMille)
+            PressAnother();
+    }
     if (!sinceReport_.isValid() || sinceReport_.elapsed() >= 250)
         Report();
 }
@@ -197,20 +223,70 @@ void TToolSide::OneCommand()
     }
 }
 
+// Any control that sends or changes the line, pressed while an update runs.
+void TToolSide::PressAnother()
+{
+    QAbstractButton* const controls[] = {f_.btnTestConnection, f_.btnRestart, f_.btnClearScreen, f_.btnUstaw,
+                                         f_.btnPobierz,        f_.BitBtn2,    f_.btnCbstSend,     f_.cbAnimate,
+                                         f_.btnCbsdSend,       f_.btnSendLogo, f_.btnSet9600,     f_.btnSetHiSpeed};
+    QAbstractButton* c = controls[Roll(int(std::size(controls)))];
+    ++presses_;
+    pressesTaken_ += c->isEnabled();
+    c->click();
+}
+
+// The adapter pulled while a confirmation is being received; the
+// supervisor plugs it in again a little later.
+void TToolSide::PullInsideDelivery()
+{
+    if (f_.FlashStage == TMainForm::TFlashStage::Transfer && f_.AutoTimer.cmd == cmd_ProgramFlashPage &&
+        Roll(1000) < p_.pullPerMille)
+        channel_.Ask("pull");
+}
+
+// Command 3 did not go out or was not answered after a complete transfer:
+// the operator sends it with its own button, as the box says.
+void TToolSide::SendCpuCommandAgain()
+{
+    for (int i = 0; i < 10; ++i) {
+        const long boxes = d_.Boxes();
+        f_.BitBtn1->click();
+        WaitIdle(60000);
+        if (d_.Boxes() == boxes)
+            return;
+        Recover();
+    }
+}
+
 void TToolSide::Update(int k)
 {
+    file_ = k;
     channel_.Ask("update " + std::to_string(k));
     d_.file = QString::fromStdString(p_.CpuFile(k));
-    // An attempt ended without the closing message (a stray answer ended
-    // the wait) is started again, as an operator would.
+    // Each attempt ends at its closing message or when the operator gives
+    // up at a question; any other end is one the operator was not told of.
     for (int attempt = 0; attempt < 50; ++attempt) {
         Recover();
         d_.closing = false;
+        const long givenUp = d_.givenUp;
         ++attempts_;
+        pressing_ = true;
         f_.btnFlash->click();
+        while (f_.FlashStage != TMainForm::TFlashStage::Idle)
+            Pump();
+        pressing_ = false;
         WaitIdle(600000);
-        if (d_.closing)
+        if (f_.cbAnimate->isChecked())
+            f_.cbAnimate->click();
+        const char* how = d_.closing ? "completed" : d_.givenUp != givenUp ? "givenup" : "silent";
+        channel_.Ask("ended " + std::to_string(k) + " " + how);
+        if (d_.closing) {
+            // A box after the closing message: command 3 did not go out or
+            // was not answered.
+            if (d_.Boxes() != d_.boxesAtClosing)
+                SendCpuCommandAgain();
             break;
+        }
     }
     ++updates_;
     const std::string differ = channel_.Ask("updated " + std::to_string(k));
@@ -252,13 +328,17 @@ int TToolSide::Run()
     f_.btnTestConnection->click();
     WaitIdle(60000);
     const int fd0 = bench::OpenFds(), thr0 = bench::Threads();
-    const long warm = (p_.updates > 0 ? p_.commands / (p_.updates + 1) : 0) + p_.commands / 10;
+    const long warm = (p_.updates + p_.shortUpdates > 0 ? p_.commands / (p_.updates + p_.shortUpdates + 1) : 0) +
+                      p_.commands / 10;
     std::size_t heapWarm = 0;
     long rssWarm = 0;
     int nextUpdate = 1, nextUnplug = 0;
+    const int updates = p_.updates + p_.shortUpdates;
+    // Whole images first, then the short bodies (files 3, 4, ...).
+    auto fileOf = [&](int u) { return u <= p_.updates ? u : 2 + (u - p_.updates); };
     for (long i = 0; i < p_.commands; ++i) {
-        if (nextUpdate <= p_.updates && i >= p_.commands * nextUpdate / (p_.updates + 1))
-            Update(nextUpdate++);
+        if (nextUpdate <= updates && i >= p_.commands * nextUpdate / (updates + 1))
+            Update(fileOf(nextUpdate++));
         if (nextUnplug < p_.unplugs && i >= p_.commands * (2 * nextUnplug + 1) / (2 * p_.unplugs))
             Unplug(), ++nextUnplug;
         if (p_.clearLogEvery > 0 && i > 0 && i % p_.clearLogEvery == 0)
@@ -270,8 +350,8 @@ int TToolSide::Run()
         }
         OneCommand();
     }
-    while (nextUpdate <= p_.updates)
-        Update(nextUpdate++);
+    while (nextUpdate <= updates)
+        Update(fileOf(nextUpdate++));
     while (nextUnplug++ < p_.unplugs)
         Unplug();
     // The end as at the start: the port open, nothing awaited.
@@ -288,7 +368,8 @@ int TToolSide::Run()
     s << "result commands=" << commands_ << " updates=" << updates_ << " attempts=" << attempts_
       << " unplugs=" << unplugs_ << " timeouts=" << d_.timeouts << " questions=" << d_.questions << " givenup=" << d_.givenUp
       << " errors=" << d_.errors << " stuck=" << stuck_ << " mismatches=" << mismatches_
-      << " logclears=" << logClears_ << " heapgrow=" << (long(heapEnd) - long(heapWarm))
+      << " logclears=" << logClears_ << " presses=" << presses_ << " pressestaken=" << pressesTaken_
+      << " heapgrow=" << (long(heapEnd) - long(heapWarm))
       << " heapgrownolog=" << (long(heapNoLog) - long(heapWarm)) << " rssgrow=" << (rssEnd - rssWarm)
       << " rssgrownolog=" << (rssNoLog - rssWarm) << " fd0=" << fd0 << " fd1=" << fd1 << " thr0=" << thr0
       << " thr1=" << thr1 << " idlepct=" << idlePctMax_ << " peak=" << bench::StatusKiB("VmHWM");

@@ -2,9 +2,13 @@
 // answered by a seam, every question Yes) against the controller emulator,
 // which puts a fault into a share of its answers at random: dropped,
 // corrupted, split, glued, noisy, wrong-code and wrong-page answers, Response
-// 2 or 3. The tool's speed is now and then switched alone, and the adapter is
-// pulled out and plugged in again under the same name a few times. Two CPU
-// firmware updates run in between.
+// 2 or 3, confirmations naming a page ahead, answers nobody asked for, and
+// phases in which the line is looped back (a wiring plug, local echo). The
+// tool's speed is now and then switched alone, and the adapter is pulled out
+// and plugged in again under the same name a few times. CPU firmware updates
+// run in between (two whole images, the rest with short bodies); during their
+// transfers the operator presses other controls and the adapter is pulled
+// while the tool is inside a confirmation's delivery.
 //
 // This process is the supervisor and the controller; the tool side runs in a
 // child (this program again, started with --tool-side), so a crash or a hang
@@ -38,8 +42,9 @@ extern char** environ;
 namespace {
 
 using TClock = std::chrono::steady_clock;
-const char* const cFaultNames[] = {"dropped", "corrupted", "split", "noise", "glued",
-                                   "wrong code", "wrong page", "Response 2/3"};
+const char* const cFaultNames[] = {"dropped", "corrupted", "split",        "noise",
+                                   "glued",   "wrong code", "wrong page",   "page ahead",
+                                   "unasked answer", "echo phase", "Response 2/3"};
 constexpr int cFaultKinds = int(std::size(cFaultNames));
 
 // The controller's side: the emulator, its faults and what it checks.
@@ -54,11 +59,17 @@ private:
     const TSoakParams& p_;
     std::mt19937 rng_; // the emulator's worker only
     TEmulator emu_;
-    std::vector<std::uint8_t> files_[3];
+    std::vector<std::vector<std::uint8_t>> files_; // by update number, from 1
+    std::vector<std::size_t> bodies_;              // bytes of each file that are sent
     std::atomic<int> current_{0};      // the update under way (0: none)
     std::atomic<long> frames_{0}, pages_{0}, cmd3_{0}, cmd3Bad_{0};
     std::atomic<long> injected_[cFaultKinds] = {};
+    int echoLeft_ = 0; // frames still looped back (the emulator's worker only)
     long crashes_ = 0, hangs_ = 0, children_ = 0, badPages_ = 0, updatesChecked_ = 0;
+    long pulls_ = 0, reportedBad_ = 0;
+    std::map<std::string, long> attemptEnds_; // how update attempts ended
+    TClock::time_point replugAt_{};
+    bool pulled_ = false;
     long done_[3] = {}; // commands, updates, unplugs finished by earlier children
     long commandsBefore_ = 0; // commands of the tool sides before the last one
     std::map<std::string, double> result_; // the last tool side's report
@@ -73,14 +84,25 @@ private:
     void OnFrame(const std::string& frame, bool good);
     void InjectFault(std::uint8_t code, const std::string& frame);
     bool FileInFlash(int k, long* differing) const;
+    void Replug();
+    void Pull();
     std::string Answer(const std::string& request, long progress[3]);
     int RunChild();
 };
 
 bool TBench::Start(std::string& error)
 {
-    for (int k = 1; k <= 2; ++k) {
+    files_.resize(std::size_t(p_.Files()) + 1);
+    bodies_.resize(files_.size());
+    for (int k = 1; k <= p_.Files(); ++k) {
         files_[k] = bench::CpuUpdateFile(unsigned(k));
+        bodies_[k] = files_[k].size();
+        if (k > 2) {
+            // Pages 16 to 32 + n: the header's page and n + 16 of body.
+            const std::int32_t size = std::int32_t(256 * (k % 23));
+            std::memcpy(files_[k].data() + offsetof(sflashrecord, size), &size, sizeof size);
+            bodies_[k] = std::size_t(CpuLastPart(size) - cCpuFirstPart + 1) * 256;
+        }
         if (!bench::WriteBytes(p_.CpuFile(k), files_[k])) {
             error = "cannot write " + p_.CpuFile(k);
             return false;
@@ -94,11 +116,11 @@ bool TBench::Start(std::string& error)
 bool TBench::FileInFlash(int k, long* differing) const
 {
     long bad = 0;
-    if (k < 1 || k > 2)
+    if (k < 1 || k > p_.Files())
         return false;
     const auto flash = emu_.FlashImage();
     const auto& file = files_[k];
-    for (std::size_t at = 0; at < file.size(); at += 256)
+    for (std::size_t at = 0; at < bodies_[k]; at += 256)
         bad += !std::equal(file.begin() + long(at), file.begin() + long(at + 256),
                            flash.begin() + long(cCpuImageOffset + at));
     if (differing)
@@ -120,6 +142,12 @@ void TBench::OnFrame(const std::string& frame, bool good)
         if (!FileInFlash(current_.load(), nullptr))
             ++cmd3Bad_;
     }
+    // The loopback ends after a few frames; the last one is echoed and answered.
+    if (echoLeft_ > 0) {
+        if (--echoLeft_ == 0)
+            emu_.SetLoopback(false);
+        return;
+    }
     if (int(rng_() % 100) < p_.faultPct)
         InjectFault(code, frame);
 }
@@ -128,8 +156,8 @@ void TBench::InjectFault(std::uint8_t code, const std::string& frame)
 {
     int kind = int(rng_() % unsigned(cFaultKinds));
     tProgramFlashPage page;
-    if (kind == 6 && !(code == cmd_ProgramFlashPage && page.Take(frame)))
-        kind = 7;
+    if ((kind == 6 || kind == 7) && !(code == cmd_ProgramFlashPage && page.Take(frame)))
+        kind = cFaultKinds - 1;
     ++injected_[kind];
     switch (kind) {
     case 0: emu_.DropAnswers(1); break;
@@ -150,13 +178,11 @@ void TBench::InjectFault(std::uint8_t code, const std::string& frame)
     }
     case 4: emu_.GlueAnswers(); break;
     case 5: {
-        // Any answer handler ends whatever wait there is, a page's too, and
-        // so would end every update: a page gets codes nothing handles.
+        // Another command's answer must not end a transfer's wait either.
         static const std::uint8_t codes[] = {0, 14, 0x7F, 0xFF, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
-        const std::size_t choices = code == cmd_ProgramFlashPage ? 4 : std::size(codes);
         std::uint8_t c = code;
         while (c == code)
-            c = codes[rng_() % choices];
+            c = codes[rng_() % std::size(codes)];
         emu_.AnswerWithCode(c);
         break;
     }
@@ -166,6 +192,24 @@ void TBench::InjectFault(std::uint8_t code, const std::string& frame)
         const std::uint32_t back = 1 + rng_() % 3;
         const std::uint32_t named = rng_() % 2 ? (index >= back ? index - back : 0) : 4096 + rng_() % 4096;
         emu_.ConfirmPageAt(named * 256 + rng_() % 256);
+        break;
+    }
+    case 7: // a page after the one sent: taking it would skip pages
+        emu_.ConfirmPageAt((page.address() / 256 + 1 + rng_() % 10) * 256);
+        break;
+    case 9:
+        // This frame goes unanswered; the next few come back as they went.
+        echoLeft_ = 1 + int(rng_() % 4);
+        emu_.SetLoopback(true);
+        break;
+    case 8: {
+        // An answer of another command, sealed and sent before this one's.
+        TBytes answer("\x1b\x01\x10\0\0\0\0\0\0\0\0\0\x01\0\r\n", 16);
+        answer[1] = char(1 + rng_() % 13);
+        if (std::uint8_t(answer[1]) == code)
+            answer[1] = char(code % 13 + 1);
+        SealFrame(answer);
+        emu_.SendRaw(answer);
         break;
     }
     default: emu_.SetResponse(std::uint8_t(rec_ResponseWrong + rng_() % 2), 1); break;
@@ -191,6 +235,10 @@ std::string TBench::Answer(const std::string& request, long progress[3])
         std::string error;
         return emu_.Start(&error) ? "ok" : "error " + error;
     }
+    if (verb == "pull") {
+        Pull();
+        return "ok";
+    }
     if (verb == "result") {
         std::string kv;
         while (in >> kv) {
@@ -206,6 +254,21 @@ std::string TBench::Answer(const std::string& request, long progress[3])
         current_ = k;
         return "ok";
     }
+    if (verb == "ended") {
+        // How an update attempt ended: told (closing message, given up at a
+        // question, a box about command 3) or silently.
+        std::string how;
+        in >> how;
+        ++attemptEnds_[how];
+        return "ok";
+    }
+    if (verb == "check") {
+        // The tool says the transfer is complete: is the file all there?
+        long differing = 0;
+        FileInFlash(k, &differing);
+        reportedBad_ += differing > 0;
+        return std::to_string(differing);
+    }
     if (verb == "updated") {
         long differing = 0;
         FileInFlash(k, &differing);
@@ -217,6 +280,26 @@ std::string TBench::Answer(const std::string& request, long progress[3])
     return "?";
 }
 
+// The adapter pulled while the tool is inside a delivery: plugged in again
+// after a while, as a technician would, whatever the tool does meanwhile.
+void TBench::Pull()
+{
+    emu_.Stop();
+    ++pulls_;
+    pulled_ = true;
+    replugAt_ = TClock::now() + std::chrono::milliseconds(p_.replugMs);
+}
+
+void TBench::Replug()
+{
+    if (!pulled_)
+        return;
+    pulled_ = false;
+    std::string error;
+    if (!emu_.Start(&error))
+        std::fprintf(stderr, "soak: cannot plug in again: %s\n", error.c_str());
+}
+
 // Runs one tool side until it ends or hangs. Returns 0 when it finished its
 // work and reported, 1 otherwise.
 int TBench::RunChild()
@@ -224,7 +307,9 @@ int TBench::RunChild()
     commandsBefore_ = done_[0];
     TSoakParams rest = p_;
     rest.commands = std::max(0L, p_.commands - done_[0]);
+    const int updatesLeft = std::max(0, p_.updates + p_.shortUpdates - int(done_[1]));
     rest.updates = std::max(0, p_.updates - int(done_[1]));
+    rest.shortUpdates = updatesLeft - rest.updates;
     rest.unplugs = std::max(0, p_.unplugs - int(done_[2]));
     rest.seed = p_.seed + unsigned(children_);
     int toChild[2], fromChild[2];
@@ -257,7 +342,14 @@ int TBench::RunChild()
     bool reported = false, hung = false;
     for (;;) {
         std::string line;
-        const int got = channel.ReadLine(line, 1000);
+        int waitMs = 1000;
+        if (pulled_) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(replugAt_ - TClock::now());
+            waitMs = int(std::clamp<long>(long(left.count()), 0, 1000));
+        }
+        const int got = channel.ReadLine(line, waitMs);
+        if (pulled_ && TClock::now() >= replugAt_)
+            Replug();
         if (got < 0)
             break;
         if (got > 0) {
@@ -284,8 +376,10 @@ int TBench::RunChild()
         }
     }
     channel.Close();
+    Replug();
     int status = 0;
     waitpid(pid, &status, 0);
+
     for (int i = 0; i < 3; ++i)
         done_[i] += progress[i];
     if (hung) {
@@ -333,10 +427,16 @@ void TBench::PrintSummary() const
                 "%.0f unplugs, %.0f log clears, %ld tool sides\n",
                 commands, pages_.load(), r("attempts"), r("updates"), r("timeouts"), r("questions"), r("givenup"),
                 r("errors"), r("mismatches"), r("unplugs"), r("logclears"), children_);
+    std::printf("during transfers: %ld adapters pulled inside a delivery, %.0f other controls pressed (%.0f of "
+                "them enabled); update attempts ended:",
+                pulls_, r("presses"), r("pressestaken"));
+    for (const auto& [how, n] : attemptEnds_)
+        std::printf(" %s %ld", how.c_str(), n);
+    std::printf("\n");
     const double mib = 1048576.0;
-    std::printf("%-52s %14s %12s %s\n", "figure", "value", "goal", "");
+    std::printf("%-62s %14s %12s %s\n", "figure", "value", "goal", "");
     auto row = [](const char* name, const std::string& value, const char* goal, bool ok) {
-        std::printf("%-52s %14s %12s %s\n", name, value.c_str(), goal, ok ? "ok" : "MISSED");
+        std::printf("%-62s %14s %12s %s\n", name, value.c_str(), goal, ok ? "ok" : "MISSED");
     };
     auto num = [](double v, const char* fmt = "%.0f") {
         char b[64];
@@ -349,12 +449,18 @@ void TBench::PrintSummary() const
     row("hangs (no progress, or a wait stuck 60 s)", num(double(hangs_) + std::max(0.0, r("stuck"))), "0",
         hangs_ == 0 && r("stuck") == 0);
     row("flash pages differing from the file", num(double(badPages_)), "0",
-        badPages_ == 0 && updatesChecked_ == p_.updates);
+        badPages_ == 0 && updatesChecked_ == p_.updates + p_.shortUpdates);
     row("command 3 without a completed transfer", num(double(cmd3Bad_)), "0", cmd3Bad_ == 0);
+    const long silent = attemptEnds_.count("silent") ? attemptEnds_.at("silent") : 0;
+    row("updates that ended without the operator being told", num(double(silent)), "0", silent == 0);
+    row("updates reported complete with a page differing from the file", num(double(reportedBad_)), "0",
+        reportedBad_ == 0);
     row("commands sent", num(commands), num(double(p_.commands), ">= %.0f").c_str(),
         commands >= double(p_.commands));
-    row("complete CPU updates (command 3 received)", num(double(updatesChecked_)) + " (" + num(double(cmd3_)) + ")",
-        num(double(p_.updates), "%.0f").c_str(), updatesChecked_ == p_.updates);
+    const long allUpdates = p_.updates + p_.shortUpdates;
+    const long completed = attemptEnds_.count("completed") ? attemptEnds_.at("completed") : 0;
+    row("complete CPU updates (command 3 received)", num(double(completed)) + " (" + num(double(cmd3_)) + ")",
+        num(double(allUpdates), "%.0f").c_str(), completed == allUpdates && updatesChecked_ == allUpdates);
     row("heap growth after warm-up, log emptied (MiB)", num(heapNoLog, "%+.3f"), "< 1", heapNoLog < 1);
     row("RSS growth after warm-up, log emptied (MiB)", num(rssNoLog, "%+.3f"), "< 1", rssNoLog < 1);
     row("  the same with the log since its last clear (MiB)", num(heap, "%+.3f") + "/" + num(rss, "%+.3f"),
@@ -400,7 +506,7 @@ int main(int argc, char** argv)
                     std::chrono::duration<double>(TClock::now() - t0).count());
         b.PrintSummary();
     }
-    for (int k = 1; k <= 2; ++k)
+    for (int k = 1; k <= p.Files(); ++k)
         unlink(p.CpuFile(k).c_str());
     rmdir(p.dir.c_str());
     return status;
