@@ -3,7 +3,7 @@
 // (272 + 16) bytes x 10 bits a page = 25.0 ms, and the program's peak memory.
 // With --window PATH it then runs the window's benchmark (bench_update) in
 // the same go and passes its figures through; extra arguments go to it
-// (e.g. --gfx-size 256 for the window's CPU figure alone).
+// (e.g. --cpu-only for the window's CPU figure alone).
 #include "bench/common/BenchKit.h"
 #include "emulator/Emulator.h"
 

@@ -7,9 +7,9 @@
 // the start of the transfer to its end. The emulator runs in a child process
 // so that the memory figures are the tool's own.
 //
-// --gfx-size BYTES: size of the graphics file (default 1 MiB). A file shorter
-// than the image ends the run after its own pages: the emulator then confirms
-// the file's last page as page 4095, which closes the transfer early.
+// --cpu-only: the CPU firmware update alone. A graphics transfer always
+// sends all 4,096 pages (a confirmation naming a page ahead is ignored, so it
+// cannot be cut short).
 #include "bench/common/BenchKit.h"
 #include "emulator/Emulator.h"
 #include "protocol/flashpage.h"
@@ -46,21 +46,14 @@ constexpr int cLineRate = 115200;
 
 // ---- emulator in a child process, driven over a line channel ----
 
-// Child: "path" -> slave path; "short N" -> the page N-1 is confirmed as 4095;
-// "flash FILE" -> flash image written, "ok"; end of file -> exit.
+// Child: "path" -> slave path; "flash FILE" -> flash image written, "ok";
+// end of file -> exit.
 int RunEmulator(bench::TLineChannel& channel)
 {
     TEmulator::Options o;
     o.pace = true;
     o.paceFrames = true;
     TEmulator emu(o);
-    std::atomic<std::uint32_t> shortLast{0};
-    emu.OnFrame([&](const std::string& frame, bool good) {
-        const std::uint32_t last = shortLast.load();
-        tProgramFlashPage page;
-        if (good && last != 0 && page.Take(frame) && page.address() == last * 256)
-            emu.ConfirmPageAt(std::uint32_t(cLastPart) * 256);
-    });
     std::string error;
     if (!emu.Start(&error)) {
         channel.Send("error " + error);
@@ -70,9 +63,6 @@ int RunEmulator(bench::TLineChannel& channel)
     while (channel.ReadLine(cmd, -1) == 1) {
         if (cmd == "path") {
             channel.Send(emu.SlavePath());
-        } else if (cmd.rfind("short ", 0) == 0) {
-            shortLast = std::uint32_t(std::strtoul(cmd.c_str() + 6, nullptr, 10));
-            channel.Send("ok");
         } else if (cmd.rfind("flash ", 0) == 0) {
             channel.Send(emu.WriteFlashImage(cmd.substr(6), &error) ? "ok" : error);
         } else {
@@ -198,17 +188,17 @@ struct TFiles {
     QString gfxPath = dir.filePath(QStringLiteral("bench.qgf"));
     QString flashPath = dir.filePath(QStringLiteral("flash.img"));
 
-    bool Write(long gfxSize)
+    bool Write()
     {
         cpu = bench::CpuUpdateFile(0);
-        gfx.resize(std::size_t(gfxSize));
+        gfx.resize(std::size_t(cPartCount) * 256); // 1 MiB
         for (std::size_t i = 0; i < gfx.size(); ++i)
             gfx[i] = std::uint8_t(i * 7 + i / 256 + 1);
         return bench::WriteBytes(cpuPath.toStdString(), cpu) && bench::WriteBytes(gfxPath.toStdString(), gfx);
     }
 };
 
-int RunBoth(TMainForm& form, TBenchDialogs& dialogs, bench::TLineChannel& child, TFiles& files)
+int RunBoth(TMainForm& form, TBenchDialogs& dialogs, bench::TLineChannel& child, TFiles& files, bool cpuOnly)
 {
     ToHighSpeed(form);
     std::printf("line at %d bit/s, receiver pause %d ms\n", cLineRate, form.Receiver.StartPauseMs);
@@ -219,24 +209,22 @@ int RunBoth(TMainForm& form, TBenchDialogs& dialogs, bench::TLineChannel& child,
     // The closing command 3 switches both sides back to 9600.
     ToHighSpeed(form);
     const bool cpuImage = FlashHolds(child, files.flashPath, files.cpu, std::size_t(cCpuImageOffset));
+    if (cpuOnly) {
+        Print("CPU firmware update", cpuRun);
+        std::printf("  flash image equals the file from address 4096: %s\n", cpuImage ? "yes" : "NO");
+        return cpuRun.ok && cpuImage ? 0 : 1;
+    }
 
-    const long gfxSize = long(files.gfx.size());
-    const long gfxPages = gfxSize >= cFlashImageSize ? cPartCount : (gfxSize + 255) / 256;
-    if (gfxPages < cPartCount)
-        child.Ask("short " + std::to_string(gfxPages - 1));
     // The log starts empty, so that what it holds at the end is this run's.
     form.btnClearMemo->click();
     dialogs.file = files.gfxPath;
     dialogs.closing = QStringLiteral("Dane graficzne zostały zaktualizowane.");
-    const TRun gfxRun = RunUpdate(form, dialogs, form.btnAutoRun, gfxPages);
-    std::vector<std::uint8_t> expect(std::size_t(gfxPages) * 256, 0);
-    std::copy_n(files.gfx.begin(),
-                std::min<std::size_t>({files.gfx.size(), expect.size(), std::size_t(cFlashImageSize)}),
-                expect.begin());
+    const TRun gfxRun = RunUpdate(form, dialogs, form.btnAutoRun, cPartCount);
+    // The image holds the file's first cFlashImageSize bytes; the rest of its last page goes as zeros.
+    std::vector<std::uint8_t> expect(std::size_t(cPartCount) * 256, 0);
+    std::copy_n(files.gfx.begin(), std::size_t(cFlashImageSize), expect.begin());
     const bool gfxImage = FlashHolds(child, files.flashPath, expect, 0);
 
-    std::printf("graphics file %ld bytes%s\n", gfxSize,
-                gfxPages < cPartCount ? " (run ended after the file's own pages)" : "");
     Print("graphics update", gfxRun);
     std::printf("  flash image equals the file: %s\n", gfxImage ? "yes" : "NO");
     // The log keeps one line per confirmation received, by design, and is
@@ -257,18 +245,14 @@ int RunBoth(TMainForm& form, TBenchDialogs& dialogs, bench::TLineChannel& child,
 
 int main(int argc, char** argv)
 {
-    long gfxSize = 1048576;
+    bool cpuOnly = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--gfx-size") == 0 && i + 1 < argc) {
-            gfxSize = std::strtol(argv[++i], nullptr, 10);
+        if (std::strcmp(argv[i], "--cpu-only") == 0) {
+            cpuOnly = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--gfx-size BYTES]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--cpu-only]\n", argv[0]);
             return 2;
         }
-    }
-    if (gfxSize < 1) {
-        std::fprintf(stderr, "--gfx-size must be at least 1\n");
-        return 2;
     }
     // Before any thread exists: the emulator's process.
     bench::TLineChannel child;
@@ -286,7 +270,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TFiles files;
-    if (!files.Write(gfxSize)) {
+    if (!files.Write()) {
         std::fprintf(stderr, "cannot write the update files\n");
         return 1;
     }
@@ -298,7 +282,7 @@ int main(int argc, char** argv)
     {
         TMainForm form(slave);
         form.show();
-        status = RunBoth(form, dialogs, child, files);
+        status = RunBoth(form, dialogs, child, files, cpuOnly);
     }
     SetDialogs(nullptr);
     child.Close();
