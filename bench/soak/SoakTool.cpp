@@ -254,8 +254,14 @@ void TToolSide::SendCpuCommandAgain()
         WaitIdle(60000);
         if (d_.Boxes() == boxes)
             return;
+        // The adapter may still be out: give it the time it takes to come back.
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 2 * p_.replugMs)
+            Pump();
         Recover();
     }
+    std::fprintf(stderr, "tool side: command 3 could not be sent after a complete transfer\n");
 }
 
 void TToolSide::Update(int k)
