@@ -120,6 +120,19 @@ inline int EventThreadCount()
     return int(EventThreadIds().size());
 }
 
+// The count once it is `expected`, or after 2 s. A joined thread leaves the
+// process's task list a moment after the join, later on a loaded machine.
+inline int EventThreadCountSettled(int expected)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int n = EventThreadCount();
+    while (n != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        n = EventThreadCount();
+    }
+    return n;
+}
+
 // Base of the tests that talk to a port over a pseudo-terminal.
 class TPortOnPtyTest : public QObject {
 protected:

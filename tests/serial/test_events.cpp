@@ -202,7 +202,7 @@ private slots:
         QVERIFY(rx.counts.empty());
         QVERIFY(port->EventThreadActive());
         port->Close();
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 
     void closeQueuedDeliveryRunsBeforeTheHandleCloses()
@@ -222,7 +222,7 @@ private slots:
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
         QVERIFY(!port->DeliveryPending());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 
     void closeInsideDelivery()
@@ -252,7 +252,7 @@ private slots:
         QVERIFY(port->EventThreadActive());
         QVERIFY(peer->Send("again"));
         QTRY_COMPARE_WITH_TIMEOUT(rx.got, std::string("byeagain"), kWait);
-        QCOMPARE(EventThreadCount(), 1);
+        QCOMPARE(EventThreadCountSettled(1), 1);
     }
 
     void closeAndOpenInsideDelivery()
@@ -281,7 +281,7 @@ private slots:
         QVERIFY(port->Connected());
         QTRY_COMPARE_WITH_TIMEOUT(EventThreadCount(), 1, kWait); // retired threads are gone
         port->Close();
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 
     void speedSwitchInsideDelivery()
@@ -365,7 +365,7 @@ private slots:
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
         QVERIFY(!port->DeliveryPending());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
 
         active = false;
         port->Open();
@@ -399,7 +399,7 @@ private slots:
         QVERIFY(peer->Send("a"));
         QTRY_COMPARE_WITH_TIMEOUT(rx.counts.size(), std::size_t(1), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(!port->EventThreadActive(), kWait);
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         QVERIFY(port->Connected()); // the port stays open
         fail = false;
 
@@ -459,7 +459,7 @@ private slots:
         TWatchdog wd(kWatchdog, "port destroyed inside its delivery");
         QVERIFY(peer->Send("z"));
         QTRY_VERIFY_WITH_TIMEOUT(destroyed, kWait);
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         QVERIFY(OpensElsewhere(peer->SlavePath()));
     }
 
@@ -478,7 +478,7 @@ private slots:
         }
         QCoreApplication::processEvents();
         QCOMPARE(calls, 0);
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 
     void roundTripWithTheEmulator()

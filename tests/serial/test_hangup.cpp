@@ -61,7 +61,7 @@ private slots:
     void cleanup()
     {
         ReleasePortOnPty();
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 
     void lossClosesThePortAndTellsOnce_data()
@@ -124,7 +124,7 @@ private slots:
         QVERIFY(!HoldsDevice(slave));
         QCoreApplication::processEvents();
         QCOMPARE(seen, QStringList{});
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 };
 

@@ -64,15 +64,15 @@ private slots:
         port->Open();
         QVERIFY(port->Connected());
         QVERIFY(port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 1);
+        QCOMPARE(EventThreadCountSettled(1), 1);
         port->Open(); // open: nothing, above all no second thread
         QVERIFY(port->Connected());
-        QCOMPARE(EventThreadCount(), 1);
+        QCOMPARE(EventThreadCountSettled(1), 1);
 
         port->Close();
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         port->Close();
         QVERIFY(!port->Connected());
 
@@ -80,7 +80,7 @@ private slots:
         QVERIFY(port->Connected());
         port->SetConnected(false);
         QVERIFY(!port->Connected());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
     }
 
     void missingPortIsReportedByTheChosenName_data()
@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(e->WinCode, ENOENT);
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         QCOMPARE(QString::fromStdString(port->Port()), name);
     }
 
@@ -340,7 +340,7 @@ private slots:
         port->Parity().SetBits(prMark);
         QVERIFY(!port->Connected());
         QCOMPARE(port->BaudRate(), br115200);
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         TPty::TLine before;
         QVERIFY(peer->Line(before));
         QVERIFY(before.ospeed != 115200u); // the device was not touched
@@ -401,7 +401,7 @@ private slots:
         QCOMPARE(std::string(e->what()), "COM Port Error: SetCommState function failed on " + peer->SlavePath());
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
 
         // The device was released: another component can have it.
         QVERIFY(OpensElsewhere(peer->SlavePath()));
@@ -432,7 +432,7 @@ private slots:
         port->SetPort(b.SlavePath());
         QVERIFY(port->Connected());
         QVERIFY(port->EventThreadActive());
-        QCOMPARE(EventThreadCount(), 1);
+        QCOMPARE(EventThreadCountSettled(1), 1);
         TPty::TLine l;
         QVERIFY(b.Line(l));
         QCOMPARE(l.ospeed, 115200u);
@@ -453,7 +453,7 @@ private slots:
         QCOMPARE(std::string(e->what()), std::string("COM Port Error: Unable to open com port on /dev/nonexistent"));
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         QCOMPARE(port->Port(), std::string("/dev/nonexistent"));
 
         QVERIFY(OpensElsewhere(peer->SlavePath())); // the old port was closed
@@ -502,7 +502,7 @@ private slots:
         port->Open();
         QVERIFY(port->Connected());
         QVERIFY(!port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
 
         const std::string twenty = "0123456789ABCDEFGHIJ";
         QVERIFY(peer->Send(twenty));
@@ -586,9 +586,9 @@ private slots:
             auto* port = new TComPort(&owner); // destroyed with its owner
             port->SetPort(peer->SlavePath());
             port->Open();
-            QCOMPARE(EventThreadCount(), 1);
+            QCOMPARE(EventThreadCountSettled(1), 1);
         }
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         QVERIFY(OpensElsewhere(peer->SlavePath()));
     }
 };

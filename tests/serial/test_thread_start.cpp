@@ -55,7 +55,7 @@ private slots:
         QCOMPARE(std::string(e->what()), "COM Port Error: Unable to open com port on " + peer->SlavePath());
         QVERIFY(!port->Connected());
         QVERIFY(!port->ThreadCreated());
-        QCOMPARE(EventThreadCount(), 0);
+        QCOMPARE(EventThreadCountSettled(0), 0);
         QCOMPARE(FreeDescriptors(), spare); // nothing kept open
 
         ReleaseFillers();
