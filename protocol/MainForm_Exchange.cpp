@@ -76,7 +76,7 @@ void TMainForm::WriteCommandFrame(const TBytes& frame, std::uint8_t code)
     // A write error leaves here, before the log line and the arming.
     ComPort1->WriteStr(frame);
     Receiver.NoteSent(frame);
-    LogLine(StrToHex(frame) + " wielkość: " + std::to_string(frame.size()));
+    LogLine(SentFrameLogLine(frame));
     ArmAutoTimer(code);
 }
 

@@ -123,3 +123,8 @@ TBytes BuildAnswerFrame(std::uint8_t code, std::uint32_t value32, std::uint8_t r
     SealFrame(f);
     return f;
 }
+
+std::string SentFrameLogLine(std::string_view frame)
+{
+    return StrToHex(frame) + " wielkość: " + std::to_string(frame.size());
+}

@@ -97,6 +97,8 @@ std::uint16_t GetCRC(std::string_view buf);
 
 // Two upper-case hex digits and a blank per byte.
 std::string StrToHex(std::string_view str);
+// The operator log's line for a frame sent: its hex, " wielkość: ", its length.
+std::string SentFrameLogLine(std::string_view frame);
 
 // Stores the checksum of the complete frame (trailer included) at offsets 4/5.
 // The checksum field counts as zero whatever it held before. Frames too short

@@ -3,7 +3,6 @@
 #include "flashpage.h"
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 namespace {
@@ -24,10 +23,8 @@ void TLineExchange::Answered(std::uint8_t code)
 {
     if (answered_ || code != awaited_)
         return;
+    // An echo of the frame sent never gets here: the receiver drops it.
     const auto size = std::size_t(receiver_.myComSize);
-    // A line that echoes gives back the frame we sent: that is no answer.
-    if (size == sent_.size() && std::memcmp(receiver_.myCom, sent_.data(), size) == 0)
-        return;
     if (code == cmd_ProgramFlashPage) {
         if (size != tProgramFlashPageConfirm::cSize)
             return;
@@ -86,11 +83,11 @@ bool TLineExchange::Attempt(const TBytes& frame, std::uint8_t code, std::uint32_
     receiver_.Reset();
     answered_ = false;
     awaited_ = code;
-    sent_ = frame;
+    receiver_.NoteSent(frame);
     pageAddress_ = pageAddress;
 
     line_.Write(frame);
-    observer_.LogLine(StrToHex(frame) + " wielkość: " + std::to_string(frame.size()));
+    observer_.LogLine(SentFrameLogLine(frame));
 
     const auto deadline = TClock::now() + std::chrono::milliseconds(AnswerWaitMs);
     while (!answered_) {
@@ -103,7 +100,6 @@ bool TLineExchange::Attempt(const TBytes& frame, std::uint8_t code, std::uint32_
             Feed(false);
     }
     awaited_ = 0;
-    sent_ = {};
     return answered_;
 }
 

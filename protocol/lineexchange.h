@@ -104,7 +104,6 @@ private:
     IExchangeObserver& observer_;
     TFrameReceiver receiver_;
     std::string pending_;   // arrived, not yet handed to the receiver
-    std::string_view sent_; // the frame on the line
     std::uint8_t awaited_ = 0;
     std::uint32_t pageAddress_ = 0;
     bool answered_ = false;
