@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "protocol/logtime.h"
+
 #include <cstdint>
 #include <unistd.h>
 
@@ -127,7 +129,9 @@ void TOutput::LogLine(const std::string& line)
         return;
     if (log_ == stderr)
         EndProgress();
-    std::fprintf(log_, "%s\n", line.c_str());
+    std::string text; // each line after its date and time, as a saved window log
+    AppendLogFileLine(text, LogNowMs(), line);
+    std::fwrite(text.data(), 1, text.size(), log_);
     std::fflush(log_);
 }
 

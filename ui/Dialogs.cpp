@@ -40,12 +40,24 @@ public:
     QString OpenFile(QWidget* parent, const QString& filter, const QString& defaultExt,
                      const QString& fileName) override
     {
+        return FileDialog(parent, QFileDialog::AcceptOpen, filter, defaultExt, fileName);
+    }
+    QString SaveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                     const QString& fileName) override
+    {
+        return FileDialog(parent, QFileDialog::AcceptSave, filter, defaultExt, fileName);
+    }
+
+private:
+    static QString FileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
+                              const QString& defaultExt, const QString& fileName)
+    {
         QFileDialog dialog(parent, BoxTitle());
         // Qt's own dialog speaks the program's Polish; a desktop's native one
         // would follow the system's language.
         dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setAcceptMode(mode);
+        dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
         dialog.setNameFilters(QtFilters(filter));
         QString suffix = defaultExt;
         suffix.remove(QStringLiteral("*.")).remove(QLatin1Char('*'));
@@ -56,7 +68,6 @@ public:
         return dialog.selectedFiles().constFirst();
     }
 
-private:
     // "Description (*.BIN)|*.BIN" pairs as Qt's "Description (*.BIN *.bin)":
     // Linux names are case-sensitive, the patterns are meant without case.
     static QStringList QtFilters(const QString& filter)

@@ -34,6 +34,14 @@ public:
         (void)parent, (void)filter, (void)defaultExt, (void)fileName;
         return {};
     }
+    // Modal file-save dialog, with the same arguments; it asks before a file
+    // is replaced. Returns the file chosen, or an empty string when cancelled.
+    virtual QString SaveFile(QWidget* parent, const QString& filter, const QString& defaultExt,
+                             const QString& fileName)
+    {
+        (void)parent, (void)filter, (void)defaultExt, (void)fileName;
+        return {};
+    }
 };
 
 // The seam in force; by default real modal QMessageBoxes.

@@ -2,6 +2,7 @@
 #include "MainUnit.h"
 
 #include "LayoutKit.h"
+#include "LogFind.h"
 #include "LogView.h"
 #include "SpinEdit.h"
 #include "serial/CPortCtl.h"
@@ -405,6 +406,8 @@ void TMainForm::BuildLogAndStatus(QVBoxLayout* root)
     QV_MAKE(Memo1, TLogView, gbLog);
     Memo1->setAccessibleName(QStringLiteral("Memo1"));
     logLayout->addWidget(Memo1);
+    LogFind = Named(new TLogFind(Memo1, gbLog), "LogFind");
+    logLayout->addWidget(LogFind);
     root->addWidget(gbLog, 1);
 
     auto* status = Named(new QFrame(this), "StatusPanel");

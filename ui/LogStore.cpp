@@ -29,7 +29,7 @@ TLogStore::TRegion::~TRegion()
     munmap(data_, size_);
 }
 
-void TLogStore::Append(std::string_view utf8, std::size_t chars)
+void TLogStore::Append(std::string_view utf8, std::size_t chars, std::int64_t ms)
 {
     // A line never straddles two blocks; one longer than a block gets a
     // block of its own.
@@ -44,7 +44,7 @@ void TLogStore::Append(std::string_view utf8, std::size_t chars)
     if (!utf8.empty())
         std::memcpy(b.mem->Data() + b.fill, utf8.data(), utf8.size());
     auto* entries = reinterpret_cast<TEntry*>(chunks_[lines_ / cChunkEntries]->Data());
-    new (&entries[lines_ % cChunkEntries]) TEntry{std::uint32_t(blocks_.size() - 1), std::uint32_t(b.fill), chars_};
+    new (&entries[lines_ % cChunkEntries]) TEntry{std::uint32_t(blocks_.size() - 1), std::uint32_t(b.fill), chars_, ms};
     b.fill += utf8.size();
     chars_ += chars;
     bytes_ += utf8.size();
@@ -88,13 +88,13 @@ std::size_t TLogStore::BytesHeld() const
     return n + blocks_.capacity() * sizeof(TBlock) + chunks_.capacity() * sizeof(chunks_[0]);
 }
 
-std::size_t TLogStore::LineAtOffset(std::uint64_t offset) const
+std::size_t TLogStore::LineAtOffset(std::uint64_t offset, std::size_t extra) const
 {
-    // Line i starts at CharsBefore(i) + i: rising with i.
+    // Line i starts at CharsBefore(i) + i * (extra + 1): rising with i.
     std::size_t lo = 0, hi = lines_ - 1;
     while (lo < hi) {
         const std::size_t mid = lo + (hi - lo + 1) / 2;
-        if (Entry(mid).charsBefore + mid <= offset)
+        if (Entry(mid).charsBefore + std::uint64_t(mid) * (extra + 1) <= offset)
             lo = mid;
         else
             hi = mid - 1;

@@ -1,6 +1,7 @@
 // The operator log's lines, kept as UTF-8 text in large shared blocks with a
-// small index per line. A shift's worth of frames (a million lines and more)
-// costs little more than its text, and appending stays constant time.
+// small index per line that also holds the line's time. A shift's worth of
+// frames (a million lines and more) costs little more than its text, and
+// appending stays constant time.
 #pragma once
 
 #include <cstddef>
@@ -15,15 +16,18 @@ public:
     TLogStore(const TLogStore&) = delete;
     TLogStore& operator=(const TLogStore&) = delete;
 
-    // Adds a line of `utf8` text that is `chars` UTF-16 units long. Throws
-    // std::bad_alloc when the system has no memory left.
-    void Append(std::string_view utf8, std::size_t chars);
+    // Adds a line of `utf8` text that is `chars` UTF-16 units long, appended
+    // at `ms` (milliseconds since the epoch). Throws std::bad_alloc when the
+    // system has no memory left.
+    void Append(std::string_view utf8, std::size_t chars, std::int64_t ms);
     // Drops every line and returns the memory to the system.
     void Clear();
 
     std::size_t Lines() const { return lines_; }
     bool Empty() const { return lines_ == 0; }
     std::string_view Line(std::size_t i) const;
+    // When line i was appended, in milliseconds since the epoch.
+    std::int64_t Time(std::size_t i) const { return Entry(i).time; }
     // UTF-16 units of all lines before line i (separators not counted).
     std::uint64_t CharsBefore(std::size_t i) const;
     std::size_t LineChars(std::size_t i) const { return std::size_t(CharsBefore(i + 1) - CharsBefore(i)); }
@@ -35,8 +39,9 @@ public:
     std::size_t BytesHeld() const;
 
     // The last line whose first character is at or before `offset`, counting
-    // characters and one separator between lines. Lines() must be non-zero.
-    std::size_t LineAtOffset(std::uint64_t offset) const;
+    // characters, `extra` more in front of each line, and one separator
+    // between lines. Lines() must be non-zero.
+    std::size_t LineAtOffset(std::uint64_t offset, std::size_t extra = 0) const;
 
 private:
     // One anonymous mapping: memory given back to the system when freed,
@@ -62,6 +67,7 @@ private:
         std::uint32_t block;
         std::uint32_t offset;
         std::uint64_t charsBefore;
+        std::int64_t time;
     };
     static constexpr std::size_t cBlockBytes = std::size_t(1) << 20;
     static constexpr std::size_t cChunkEntries = 16384;

@@ -1,20 +1,22 @@
 #include "LogView.h"
 
+#include "LogText.h"
+#include "protocol/logtime.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QFontMetricsF>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScrollBar>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <optional>
+
+using namespace logtext;
 
 void InstallLogViewAccessibility(); // LogViewAccessible.cpp
 
@@ -25,73 +27,15 @@ constexpr int cMargin = 4;
 // Tab stops, as text drawing and measuring place them.
 constexpr qreal cTabStop = 80;
 
-bool IsBreak(QChar c)
+// The time shown before a line: "HH:MM:SS.mmm" and two blanks.
+std::string ShownTime(std::int64_t ms)
 {
-    return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
-           c == QChar::LineSeparator;
-}
-
-// Bytes of UTF-8 text that hold its first `units` UTF-16 units.
-std::size_t Utf8Offset(std::string_view s, qsizetype units)
-{
-    std::size_t at = 0;
-    while (at < s.size() && units > 0) {
-        const auto lead = static_cast<unsigned char>(s[at]);
-        const std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const qsizetype width = len == 4 ? 2 : 1;
-        if (width > units)
-            break;
-        units -= width;
-        at = std::min(s.size(), at + len);
-    }
-    return at;
-}
-
-bool IsWordChar(QChar c) { return !c.isSpace(); }
-
-// Calls `f` with each code point of well-formed UTF-8 text; false when the
-// text is not well-formed (nothing is then promised about the calls).
-template <class F>
-bool ForEachCodePoint(std::string_view s, F&& f)
-{
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-        const unsigned lead = b(i);
-        std::size_t len;
-        char32_t cp;
-        if (lead < 0x80) {
-            f(char32_t(lead));
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead < 0xE0) {
-            len = 2, cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            len = 3, cp = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            len = 4, cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > s.size())
-            return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((b(i + k) & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (b(i + k) & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past the last.
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp < 0xE000))
-            return false;
-        f(cp);
-        i += len;
-    }
-    return true;
+    return LogTimeOfDay(ms) + "  ";
 }
 
 } // namespace
 
-TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent)
+TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent), store_(std::make_shared<TLogStore>())
 {
     InstallLogViewAccessibility();
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -120,7 +64,7 @@ void TLogView::appendPlainText(const QString& text)
     const qsizetype first = lineCount();
     qsizetype start = 0;
     for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !IsBreak(text[i]))
+        if (i < text.size() && !IsLineBreak(text[i].unicode()))
             continue;
         AddLine(QStringView(text).mid(start, i - start));
         if (i + 1 < text.size() && text[i] == QLatin1Char('\r') && text[i + 1] == QLatin1Char('\n'))
@@ -136,9 +80,10 @@ void TLogView::appendUtf8(std::string_view line)
     // the way of any other text (broken bytes become U+FFFD).
     std::size_t units = 0;
     bool oneLine = true;
-    const bool wellFormed = ForEachCodePoint(line, [&units, &oneLine](char32_t c) {
-        units += c >= 0x10000 ? 2 : 1;
-        oneLine = oneLine && c != U'\n' && c != U'\r' && c != 0x2028 && c != 0x2029;
+    const bool wellFormed = Walk(line, [&units, &oneLine](char32_t c, std::size_t) {
+        units += std::size_t(Utf16Width(c));
+        oneLine = oneLine && !IsLineBreak(c);
+        return true;
     });
     if (!wellFormed || !oneLine) {
         appendPlainText(QString::fromUtf8(line.data(), qsizetype(line.size())));
@@ -158,7 +103,7 @@ void TLogView::AddLine(QStringView line)
 
 void TLogView::AddUtf8(std::string_view utf8, std::size_t chars)
 {
-    store_.Append(utf8, chars);
+    store_->Append(utf8, chars, LogNowMs());
     widest_ = std::max(widest_, LineWidth(utf8));
 }
 
@@ -168,7 +113,7 @@ qreal TLogView::LineWidth(std::string_view utf8) const
     // line where the font kerns, and cheap enough for every line.
     qreal x = 0;
     std::optional<QFontMetricsF> fm;
-    ForEachCodePoint(utf8, [this, &x, &fm](char32_t c) {
+    Walk(utf8, [this, &x, &fm](char32_t c, std::size_t) {
         if (c == U'\t') {
             x = (std::floor(x / cTabStop) + 1) * cTabStop;
         } else if (c < char32_t(charWidth_.size())) {
@@ -178,6 +123,7 @@ qreal TLogView::LineWidth(std::string_view utf8) const
                 fm.emplace(font());
             x += fm->horizontalAdvance(QString::fromUcs4(&c, 1));
         }
+        return true;
     });
     return x;
 }
@@ -195,7 +141,7 @@ void TLogView::Appended(qint64 oldCount, qsizetype firstNew)
     if (follow_ || firstNew <= qsizetype(top) + VisibleLines())
         viewport()->update();
     if (QAccessible::isActive()) {
-        QString added = TextBetween({firstNew, 0}, {lineCount() - 1, qsizetype(store_.LineChars(store_.Lines() - 1))});
+        QString added = TextBetween({firstNew, 0}, EndOfText());
         if (firstNew > 0)
             added.prepend(QLatin1Char('\n'));
         QAccessibleTextInsertEvent ev(this, int(std::min<qint64>(oldCount, INT_MAX)), added);
@@ -206,13 +152,17 @@ void TLogView::Appended(qint64 oldCount, qsizetype firstNew)
 
 void TLogView::clear()
 {
-    const bool had = !store_.Empty();
+    const bool had = !store_->Empty();
     if (had && QAccessible::isActive()) {
         QAccessibleTextRemoveEvent ev(this, 0, toPlainText());
         QAccessible::updateAccessibility(&ev);
     }
     const bool selected = hasSelection();
-    store_.Clear();
+    // A save still writing the old lines keeps them; the view starts afresh.
+    if (store_.use_count() > 1)
+        store_ = std::make_shared<TLogStore>();
+    else
+        store_->Clear();
     anchor_ = cursor_ = {};
     widest_ = 0;
     follow_ = true;
@@ -229,50 +179,95 @@ QString TLogView::lineText(qsizetype line) const
 {
     if (line < 0 || line >= lineCount())
         return {};
-    const std::string_view s = store_.Line(std::size_t(line));
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+    const std::string_view s = store_->Line(std::size_t(line));
+    QString text = QString::fromUtf8(s.data(), qsizetype(s.size()));
+    if (timeColumns_ > 0)
+        text.prepend(QString::fromLatin1(ShownTime(lineTime(line))));
+    return text;
+}
+
+qsizetype TLogView::ShownChars(qsizetype line) const
+{
+    return qsizetype(store_->LineChars(std::size_t(line))) + timeColumns_;
+}
+
+TLogView::TPos TLogView::EndOfText() const
+{
+    return store_->Empty() ? TPos{} : TPos{lineCount() - 1, ShownChars(lineCount() - 1)};
 }
 
 QString TLogView::toPlainText() const
 {
-    if (store_.Empty())
-        return {};
-    return TextBetween({}, {lineCount() - 1, qsizetype(store_.LineChars(store_.Lines() - 1))});
+    return TextBetween({}, EndOfText());
 }
 
 QString TLogView::TextBetween(TPos from, TPos to) const
 {
-    if (store_.Empty() || !(from < to))
+    if (store_->Empty() || !(from < to))
         return {};
-    // Gathered as UTF-8 and converted once: a million lines copy in one go.
-    const auto part = [this, &from, &to](qsizetype line) {
-        std::string_view s = store_.Line(std::size_t(line));
-        const std::size_t end = line == to.line ? Utf8Offset(s, to.column) : s.size();
-        const std::size_t begin = line == from.line ? std::min(end, Utf8Offset(s, from.column)) : 0;
-        return s.substr(begin, end - begin);
+    const std::size_t tc = std::size_t(timeColumns_);
+    // The bytes of a shown column: the time is ASCII, one byte a column.
+    const auto bytesAt = [tc](std::string_view s, qsizetype column) {
+        return std::size_t(column) <= tc ? std::size_t(column) : tc + Utf8Offset(s, column - qsizetype(tc));
     };
-    qsizetype bytes = to.line - from.line;
-    for (qsizetype i = from.line; i <= to.line; ++i)
-        bytes += qsizetype(part(i).size());
+    // Gathered as UTF-8 and converted once: a million lines copy in one go.
     QByteArray utf8;
-    utf8.reserve(bytes);
+    utf8.reserve(qsizetype(store_->CharsBefore(std::size_t(to.line) + 1) - store_->CharsBefore(std::size_t(from.line))) +
+                 (to.line - from.line + 1) * qsizetype(tc + 1));
     for (qsizetype i = from.line; i <= to.line; ++i) {
         if (i > from.line)
             utf8.append('\n');
-        const std::string_view s = part(i);
-        utf8.append(s.data(), qsizetype(s.size()));
+        const std::string_view s = store_->Line(std::size_t(i));
+        const std::size_t end = i == to.line ? bytesAt(s, to.column) : tc + s.size();
+        const std::size_t begin = i == from.line ? std::min(end, bytesAt(s, from.column)) : 0;
+        if (begin < tc) {
+            const std::string time = ShownTime(lineTime(i));
+            utf8.append(time.data() + begin, qsizetype(std::min(end, tc) - begin));
+        }
+        if (end > tc) {
+            const std::size_t b = std::max(begin, tc) - tc;
+            utf8.append(s.data() + b, qsizetype(end - tc - b));
+        }
     }
     return QString::fromUtf8(utf8);
+}
+
+// ---- times ----
+
+void TLogView::setTimesShown(bool shown)
+{
+    const qsizetype columns = shown ? cTimeColumns : 0;
+    if (columns == timeColumns_)
+        return;
+    QString before;
+    if (QAccessible::isActive())
+        before = toPlainText();
+    // The selection stays on the same characters.
+    const qsizetype delta = columns - timeColumns_;
+    const auto moved = [delta](TPos p) { return TPos{p.line, std::max<qsizetype>(0, p.column + delta)}; };
+    const bool selected = hasSelection();
+    timeColumns_ = columns;
+    anchor_ = Clamped(moved(anchor_));
+    cursor_ = Clamped(moved(cursor_));
+    UpdateScrollBars();
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent ev(this, 0, before, toPlainText());
+        QAccessible::updateAccessibility(&ev);
+    }
+    emit timesShownChanged(shown);
+    if (selected)
+        emit selectionChanged();
 }
 
 // ---- selection ----
 
 TLogView::TPos TLogView::Clamped(TPos p) const
 {
-    if (store_.Empty())
+    if (store_->Empty())
         return {};
     p.line = std::clamp<qsizetype>(p.line, 0, lineCount() - 1);
-    p.column = std::clamp<qsizetype>(p.column, 0, qsizetype(store_.LineChars(std::size_t(p.line))));
+    p.column = std::clamp<qsizetype>(p.column, 0, ShownChars(p.line));
     return p;
 }
 
@@ -302,9 +297,10 @@ QString TLogView::selectedText() const
 
 void TLogView::selectAll()
 {
-    if (store_.Empty())
+    if (store_->Empty())
         return;
-    setSelection({}, {lineCount() - 1, qsizetype(store_.LineChars(store_.Lines() - 1))});
+    setSelection({}, EndOfText());
+    OfferSelection();
 }
 
 void TLogView::copy()
@@ -313,42 +309,43 @@ void TLogView::copy()
         QGuiApplication::clipboard()->setText(selectedText());
 }
 
-QMenu* TLogView::createContextMenu(QWidget* parent)
+void TLogView::OfferSelection()
 {
-    // The captions a Polish text area shows.
-    auto* menu = new QMenu(parent);
-    menu->setObjectName(QStringLiteral("LogMenu"));
-    QAction* copyAction = menu->addAction(QStringLiteral("S&kopiuj"), this, &TLogView::copy);
-    copyAction->setShortcut(QKeySequence::Copy);
-    copyAction->setShortcutContext(Qt::WidgetShortcut);
-    copyAction->setEnabled(hasSelection());
-    QAction* all = menu->addAction(QStringLiteral("Zaznacz wszystko"), this, &TLogView::selectAll);
-    all->setShortcut(QKeySequence::SelectAll);
-    all->setShortcutContext(Qt::WidgetShortcut);
-    all->setEnabled(!store_.Empty());
-    return menu;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void TLogView::selectFound(TPos from, TPos to)
+{
+    setSelection(from, to);
+    ensureVisible(to);
+    ensureVisible(from);
+    OfferSelection();
 }
 
 // ---- the whole text ----
 
 qint64 TLogView::characterCount() const
 {
-    return store_.Empty() ? 0 : qint64(store_.Chars()) + lineCount() - 1;
+    return store_->Empty() ? 0 : qint64(store_->Chars()) + lineCount() * (timeColumns_ + 1) - 1;
 }
 
 qint64 TLogView::offsetOf(TPos pos) const
 {
     pos = Clamped(pos);
-    return store_.Empty() ? 0 : qint64(store_.CharsBefore(std::size_t(pos.line))) + pos.line + pos.column;
+    return store_->Empty() ? 0
+                           : qint64(store_->CharsBefore(std::size_t(pos.line))) + pos.line * (timeColumns_ + 1) +
+                                 pos.column;
 }
 
 TLogView::TPos TLogView::posAt(qint64 offset) const
 {
-    if (store_.Empty())
+    if (store_->Empty())
         return {};
     offset = std::clamp<qint64>(offset, 0, characterCount());
-    const auto line = qsizetype(store_.LineAtOffset(std::uint64_t(offset)));
-    return {line, qsizetype(offset - qint64(store_.CharsBefore(std::size_t(line))) - line)};
+    const auto line = qsizetype(store_->LineAtOffset(std::uint64_t(offset), std::size_t(timeColumns_)));
+    return {line, qsizetype(offset - qint64(store_->CharsBefore(std::size_t(line))) - line * (timeColumns_ + 1))};
 }
 
 QString TLogView::textRange(qint64 start, qint64 end) const
@@ -369,14 +366,19 @@ QRect TLogView::characterRect(qint64 offset) const
     return QRectF(x, y, w, LineHeight()).toAlignedRect();
 }
 
-TLogView::TPos TLogView::posAtPoint(QPoint point) const
+TLogView::TPos TLogView::posAtPoint(QPoint point, bool nearest) const
 {
-    if (store_.Empty())
+    if (store_->Empty())
         return {};
     const qsizetype line = std::clamp<qsizetype>(
         verticalScrollBar()->value() + qsizetype(std::floor(qreal(point.y() - cMargin) / LineHeight())), 0,
         lineCount() - 1);
-    return {line, ColumnAt(lineText(line), point.x() - cMargin + horizontalScrollBar()->value())};
+    return {line, ColumnAt(lineText(line), point.x() - cMargin + horizontalScrollBar()->value(), nearest)};
+}
+
+qsizetype TLogView::firstVisibleLine() const
+{
+    return verticalScrollBar()->value();
 }
 
 void TLogView::ensureLineVisible(qsizetype line)
@@ -387,6 +389,18 @@ void TLogView::ensureLineVisible(qsizetype line)
         v->setValue(int(line));
     else if (line >= qsizetype(v->value()) + VisibleLines())
         v->setValue(int(line - VisibleLines() + 1));
+}
+
+void TLogView::ensureVisible(TPos pos)
+{
+    ensureLineVisible(pos.line);
+    QScrollBar* h = horizontalScrollBar();
+    const int x = int(Advance(lineText(pos.line), pos.column));
+    const int room = std::max(1, viewport()->width() - 2 * cMargin);
+    if (x < h->value())
+        h->setValue(x);
+    else if (x > h->value() + room)
+        h->setValue(x - room + QFontMetrics(font()).averageCharWidth() * 4);
 }
 
 // ---- geometry ----
@@ -406,10 +420,10 @@ qreal TLogView::Advance(const QString& text, qsizetype columns) const
     return columns <= 0 ? 0 : QFontMetricsF(font()).horizontalAdvance(text.left(columns));
 }
 
-qsizetype TLogView::ColumnAt(const QString& text, qreal x) const
+qsizetype TLogView::ColumnAt(const QString& text, qreal x, bool nearest) const
 {
     // The last column whose left edge is at or before x; past the middle of
-    // its character, the next one.
+    // its character, the next one (where the nearest gap is wanted).
     qsizetype lo = 0, hi = text.size();
     while (lo < hi) {
         const qsizetype mid = lo + (hi - lo + 1) / 2;
@@ -418,7 +432,7 @@ qsizetype TLogView::ColumnAt(const QString& text, qreal x) const
         else
             hi = mid - 1;
     }
-    if (lo < text.size() && x - Advance(text, lo) > (Advance(text, lo + 1) - Advance(text, lo)) / 2)
+    if (nearest && lo < text.size() && x - Advance(text, lo) > (Advance(text, lo + 1) - Advance(text, lo)) / 2)
         ++lo;
     if (lo > 0 && lo < text.size() && text[lo].isLowSurrogate())
         --lo;
@@ -430,9 +444,13 @@ void TLogView::MeasureAll()
     const QFontMetricsF fm(font());
     for (std::size_t c = 0; c < charWidth_.size(); ++c)
         charWidth_[c] = fm.horizontalAdvance(QChar(char16_t(c)));
+    qreal digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, charWidth_[std::size_t(c)]);
+    timeWidth_ = 9 * digit + 2 * charWidth_[':'] + charWidth_['.'] + 2 * charWidth_[' '];
     widest_ = 0;
-    for (std::size_t i = 0; i < store_.Lines(); ++i)
-        widest_ = std::max(widest_, LineWidth(store_.Line(i)));
+    for (std::size_t i = 0; i < store_->Lines(); ++i)
+        widest_ = std::max(widest_, LineWidth(store_->Line(i)));
 }
 
 void TLogView::SyncScrollBars()
@@ -454,14 +472,15 @@ void TLogView::UpdateScrollBars()
     if (follow_)
         v->setValue(vmax);
     QScrollBar* h = horizontalScrollBar();
-    const int width = int(std::ceil(widest_)) + 2 * cMargin;
+    const qreal widest = store_->Empty() ? 0 : widest_ + (timeColumns_ > 0 ? timeWidth_ : 0);
+    const int width = int(std::ceil(widest)) + 2 * cMargin;
     h->setRange(0, std::max(0, width - viewport()->width()));
     h->setPageStep(viewport()->width());
     h->setSingleStep(std::max(1, QFontMetrics(font()).averageCharWidth() * 2));
     adjusting_ = false;
 }
 
-// ---- events ----
+// ---- drawing ----
 
 void TLogView::paintEvent(QPaintEvent* event)
 {
@@ -473,7 +492,7 @@ void TLogView::paintEvent(QPaintEvent* event)
     const QPalette::ColorGroup group =
         !isEnabled() ? QPalette::Disabled : isActiveWindow() ? QPalette::Active : QPalette::Inactive;
     p.fillRect(area, palette().brush(group, QPalette::Base));
-    if (store_.Empty())
+    if (store_->Empty())
         return;
     p.setFont(font());
     const QFontMetricsF fm(font());
@@ -525,121 +544,9 @@ void TLogView::changeEvent(QEvent* event)
     }
 }
 
-void TLogView::wheelEvent(QWheelEvent* event)
-{
-    SyncScrollBars();
-    QAbstractScrollArea::wheelEvent(event);
-}
-
 void TLogView::scrollContentsBy(int, int)
 {
     // The bars count lines and pixels; everything on screen is drawn anew.
     if (!painting_)
         viewport()->update();
-}
-
-void TLogView::keyPressEvent(QKeyEvent* event)
-{
-    SyncScrollBars();
-    QScrollBar* v = verticalScrollBar();
-    QScrollBar* h = horizontalScrollBar();
-    if (event == QKeySequence::Copy) {
-        copy();
-    } else if (event == QKeySequence::SelectAll) {
-        selectAll();
-    } else {
-        switch (event->key()) {
-        case Qt::Key_Up: v->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
-        case Qt::Key_Down: v->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
-        case Qt::Key_Left: h->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
-        case Qt::Key_Right: h->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
-        case Qt::Key_PageUp: v->triggerAction(QAbstractSlider::SliderPageStepSub); break;
-        case Qt::Key_PageDown: v->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
-        case Qt::Key_Home: v->triggerAction(QAbstractSlider::SliderToMinimum); break;
-        case Qt::Key_End: v->triggerAction(QAbstractSlider::SliderToMaximum); break;
-        default:
-            // Nothing typed gets in: the log is read-only.
-            event->ignore();
-            return;
-        }
-    }
-    event->accept();
-}
-
-void TLogView::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    SyncScrollBars();
-    const TPos at = posAtPoint(event->position().toPoint());
-    setSelection(event->modifiers() & Qt::ShiftModifier ? anchor_ : at, at);
-    dragging_ = true;
-    event->accept();
-}
-
-void TLogView::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!dragging_ || !(event->buttons() & Qt::LeftButton))
-        return;
-    dragPoint_ = event->position().toPoint();
-    DragTo(dragPoint_);
-    // Held above or below the text, the view keeps scrolling.
-    const bool outside = dragPoint_.y() < 0 || dragPoint_.y() >= viewport()->height();
-    if (outside && !dragScroll_.isActive())
-        dragScroll_.start(50, this);
-    else if (!outside)
-        dragScroll_.stop();
-}
-
-void TLogView::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton || !dragging_)
-        return;
-    dragging_ = false;
-    dragScroll_.stop();
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (hasSelection() && clipboard->supportsSelection())
-        clipboard->setText(selectedText(), QClipboard::Selection);
-}
-
-void TLogView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    // The word under the pointer: a run of anything but blanks.
-    const TPos at = posAtPoint(event->position().toPoint());
-    const QString line = lineText(at.line);
-    qsizetype b = at.column, e = at.column;
-    while (b > 0 && IsWordChar(line[b - 1]))
-        --b;
-    while (e < line.size() && IsWordChar(line[e]))
-        ++e;
-    setSelection({at.line, b}, {at.line, e});
-    dragging_ = false;
-}
-
-void TLogView::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() != dragScroll_.timerId()) {
-        QAbstractScrollArea::timerEvent(event);
-        return;
-    }
-    QScrollBar* v = verticalScrollBar();
-    v->triggerAction(dragPoint_.y() < 0 ? QAbstractSlider::SliderSingleStepSub
-                                        : QAbstractSlider::SliderSingleStepAdd);
-    DragTo(dragPoint_);
-}
-
-void TLogView::DragTo(QPoint point)
-{
-    setSelection(anchor_, posAtPoint(point));
-}
-
-void TLogView::contextMenuEvent(QContextMenuEvent* event)
-{
-    QMenu* menu = createContextMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(event->globalPos());
 }

@@ -1,5 +1,6 @@
 // The log as screen readers and test tools see it: a read-only multi-line
-// text area whose text is the log's lines joined by line breaks.
+// text area whose text is the log's lines as shown joined by line breaks.
+#include "LogText.h"
 #include "LogView.h"
 
 #include <QAccessibleWidget>
@@ -135,15 +136,10 @@ private:
             return {lineStart, lineStart + line.size()};
         if (type == QAccessible::CharBoundary)
             return offset == count ? std::pair<qint64, qint64>{-1, -1} : std::pair<qint64, qint64>{offset, offset + 1};
-        // Words: runs of non-blanks, and the blanks between them.
+        // Words as a double-click picks them, and what lies between them.
         if (p.column >= line.size())
             return {offset, offset + 1};
-        const bool blank = line[p.column].isSpace();
-        qsizetype b = p.column, e = p.column;
-        while (b > 0 && line[b - 1].isSpace() == blank)
-            --b;
-        while (e < line.size() && line[e].isSpace() == blank)
-            ++e;
+        const auto [b, e] = logtext::WordAt(line, p.column);
         return {lineStart + b, lineStart + e};
     }
 

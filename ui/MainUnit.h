@@ -36,6 +36,7 @@ class QTimer;
 class TComComboBox;
 class TComPort;
 class TLogView;
+class TLogFind;
 class TSpinEdit;
 
 class TMainForm : public QWidget, public IReceiverHost {
@@ -110,6 +111,7 @@ public:
 
     QGroupBox* gbLog;
     TLogView* Memo1;
+    TLogFind* LogFind; // the search under the log, shown on demand
     QLabel* lStat;
 
     // ---- non-visual components ----

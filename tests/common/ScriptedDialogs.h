@@ -53,5 +53,13 @@ public:
         fileNames << fileName;
         return fileToPick;
     }
+    // Save dialog: the names it proposed, and the file it picks (empty: cancel).
+    QString saveToPick;
+    QStringList saveNames;
+    QString SaveFile(QWidget*, const QString&, const QString&, const QString& fileName) override
+    {
+        saveNames << fileName;
+        return saveToPick;
+    }
     int Count() const { return int(messages.size() + questions.size() + errors.size()); }
 };

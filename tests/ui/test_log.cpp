@@ -83,10 +83,14 @@ private slots:
         } else {
             std::unique_ptr<QMenu> before(log->createContextMenu(nullptr));
             const QList<QAction*> a = before->actions();
-            QCOMPARE(a.size(), 2);
-            QCOMPARE(a[0]->text(), QStringLiteral("S&kopiuj"));
-            QCOMPARE(a[1]->text(), QStringLiteral("Zaznacz wszystko"));
+            QStringList texts;
+            for (const QAction* action : a)
+                texts << action->text();
+            QCOMPARE(texts, (QStringList{QStringLiteral("S&kopiuj"), QStringLiteral("Zaznacz wszystko"), QString(),
+                                         QStringLiteral("Pokaż czas"), QStringLiteral("Znajdź…"),
+                                         QStringLiteral("Zapisz LOG do pliku…")}));
             QVERIFY(!a[0]->isEnabled() && a[1]->isEnabled());
+            QVERIFY(a[3]->isCheckable() && !a[3]->isChecked());
             a[1]->trigger();
             std::unique_ptr<QMenu> after(log->createContextMenu(nullptr));
             QVERIFY(after->actions()[0]->isEnabled());

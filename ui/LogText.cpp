@@ -1,0 +1,146 @@
+#include "LogText.h"
+
+#include <QList>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace logtext {
+
+std::size_t DecodeAt(std::string_view s, std::size_t at, char32_t& cp)
+{
+    const auto b = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned lead = b(at);
+    std::size_t len;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+        len = 2, cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        len = 3, cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        len = 4, cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + len > s.size())
+        return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(at + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b(at + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past the last.
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp < 0xE000))
+        return 0;
+    return len;
+}
+
+std::size_t Utf8Offset(std::string_view s, qsizetype units)
+{
+    std::size_t end = s.size();
+    Walk(s, [&units, &end](char32_t c, std::size_t at) {
+        if (Utf16Width(c) > units) {
+            end = at;
+            return false;
+        }
+        units -= Utf16Width(c);
+        return true;
+    });
+    return end;
+}
+
+qsizetype Utf16Units(std::string_view s, std::size_t bytes)
+{
+    qsizetype units = 0;
+    Walk(s.substr(0, bytes), [&units](char32_t c, std::size_t) {
+        units += Utf16Width(c);
+        return true;
+    });
+    return units;
+}
+
+std::pair<qsizetype, qsizetype> WordAt(const QString& line, qsizetype column)
+{
+    if (line.isEmpty())
+        return {0, 0};
+    column = std::clamp<qsizetype>(column, 0, line.size() - 1);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, line);
+    finder.setPosition(column);
+    const qsizetype start = finder.isAtBoundary() ? column : finder.toPreviousBoundary();
+    finder.setPosition(column);
+    const qsizetype end = finder.toNextBoundary();
+    if (start < 0 || end < 0)
+        return {column, column + 1};
+    return {start, end};
+}
+
+namespace {
+char32_t Folded(char32_t c)
+{
+    if (c < 0x80)
+        return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    return QChar::toCaseFolded(c);
+}
+} // namespace
+
+TMatcher::TMatcher(const QString& needle)
+{
+    const QList<uint> cps = needle.toUcs4();
+    for (const uint c : cps)
+        folded_.push_back(Folded(char32_t(c)));
+    if (folded_.empty())
+        return;
+    // Bytes a match can begin with: every lead byte of a longer code point
+    // (folding may take it anywhere), and the ASCII letters of either case.
+    for (int b = 0xC2; b < 0xF5; ++b)
+        firstByte_[b] = true;
+    for (int b = 0; b < 0x80; ++b)
+        firstByte_[b] = Folded(char32_t(b)) == folded_[0];
+}
+
+bool TMatcher::MatchesAt(std::string_view line, std::size_t at, std::size_t* end) const
+{
+    for (const char32_t want : folded_) {
+        if (at >= line.size())
+            return false;
+        char32_t cp;
+        const std::size_t len = DecodeAt(line, at, cp);
+        if (len == 0 || Folded(cp) != want)
+            return false;
+        at += len;
+    }
+    if (end)
+        *end = at;
+    return true;
+}
+
+std::size_t TMatcher::First(std::string_view line, std::size_t from) const
+{
+    if (folded_.empty())
+        return std::string_view::npos;
+    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
+    for (std::size_t i = from; i < line.size(); ++i) {
+        if (firstByte_[p[i]] && MatchesAt(line, i, nullptr))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+std::size_t TMatcher::Last(std::string_view line, std::size_t before) const
+{
+    std::size_t last = std::string_view::npos;
+    for (std::size_t at = First(line); at < before && at != std::string_view::npos; at = First(line, at + 1))
+        last = at;
+    return last;
+}
+
+std::size_t TMatcher::Length(std::string_view line, std::size_t at) const
+{
+    std::size_t end = at;
+    MatchesAt(line, at, &end);
+    return end - at;
+}
+
+} // namespace logtext
