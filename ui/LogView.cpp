@@ -394,6 +394,11 @@ void TLogView::ensureLineVisible(qsizetype line)
 void TLogView::ensureVisible(TPos pos)
 {
     ensureLineVisible(pos.line);
+    ShowColumn(pos);
+}
+
+void TLogView::ShowColumn(TPos pos)
+{
     QScrollBar* h = horizontalScrollBar();
     const int x = int(Advance(lineText(pos.line), pos.column));
     const int room = std::max(1, viewport()->width() - 2 * cMargin);

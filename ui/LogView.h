@@ -148,6 +148,8 @@ private:
     QString TextBetween(TPos from, TPos to) const;
     TPos Clamped(TPos pos) const;
     void DragTo(QPoint viewportPoint);
+    // Scrolls sideways so that the place is on screen.
+    void ShowColumn(TPos pos);
     // The selection offered to middle-click paste, where the platform has one.
     void OfferSelection();
 

@@ -141,7 +141,9 @@ void TLogView::timerEvent(QTimerEvent* event)
 
 void TLogView::DragTo(QPoint point)
 {
+    // As in Qt's text widgets, the moving end stays in view.
     setSelection(anchor_, posAtPoint(point));
+    ShowColumn(cursor_);
 }
 
 QMenu* TLogView::createContextMenu(QWidget* parent)

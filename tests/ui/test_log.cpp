@@ -1,11 +1,16 @@
 // The operator log's view in the window: selection and copy across lines,
-// following the end versus scrolled up, clearing, and its text as screen
-// readers read it.
+// following the end versus scrolled up, clearing, its text as screen
+// readers read it, the lines' times, saving and search.
+#include "protocol/logtime.h"
 #include "tests/common/WindowRig.h"
+#include "ui/LogFind.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
 #include <QClipboard>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 
@@ -23,6 +28,12 @@ QPoint At(TLogView* v, qsizetype line, qsizetype column)
     return {r.left() + 1, r.center().y()};
 }
 
+// A time as Qt writes it, local time.
+QString Local(std::int64_t ms, const char* format)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QString::fromLatin1(format));
+}
+
 void Move(TLogView* v, QPoint to)
 {
     QMouseEvent e(QEvent::MouseMove, to, v->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
@@ -35,6 +46,33 @@ class TestLog : public QObject {
     Q_OBJECT
     std::unique_ptr<TWindowRig> rig;
     TLogView* log = nullptr;
+    std::int64_t before = 0, after = 0; // around the lines' appending
+    QTemporaryDir dir;
+
+    // The lines as shown with their times, checked against the clock.
+    QStringList Timed()
+    {
+        QStringList out;
+        for (qsizetype i = 0; i < log->lineCount(); ++i)
+            out << Local(log->lineTime(i), "HH:mm:ss.zzz") + QStringLiteral("  ") + cLines[i];
+        return out;
+    }
+    // Typed as a keyboard types it, Polish letters included.
+    static void TypeText(QWidget* w, const QString& text)
+    {
+        for (const QChar c : text) {
+            QTest::sendKeyEvent(QTest::Press, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
+    void Type(const QString& keys)
+    {
+        QWidget* w = QApplication::focusWidget();
+        for (const QString& k : keys.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QKeySequence seq(k);
+            QTest::keyClick(w, Qt::Key(seq[0].key()), seq[0].keyboardModifiers());
+        }
+    }
 private slots:
     void init()
     {
@@ -42,8 +80,10 @@ private slots:
         log = rig->F().Memo1;
         rig->F().show();
         QVERIFY(QTest::qWaitForWindowExposed(&rig->F()));
+        before = LogNowMs();
         for (const QString& line : cLines)
             rig->F().LogLine(line.toStdString());
+        after = LogNowMs();
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
     }
     void cleanup() { rig.reset(); }
@@ -57,6 +97,8 @@ private slots:
         QTest::newRow("drag up") << "drag up" << cLines[0].mid(3) + '\n' + cLines[1] + '\n' + cLines[2].left(5);
         QTest::newRow("shift-click") << "shift-click" << cLines[1].mid(4) + '\n' + cLines[2] + '\n' + cLines[3].left(2);
         QTest::newRow("double-click") << "double-click" << QStringLiteral("wysyłanie");
+        QTest::newRow("double-click, a word before its colon") << "double-click 0 35" << QStringLiteral("wielkość");
+        QTest::newRow("triple-click: the line") << "triple-click" << cLines[1] + '\n';
         QTest::newRow("Ctrl+A") << "Ctrl+A" << all;
         QTest::newRow("menu") << "menu" << all;
         QTest::newRow("no selection") << "click" << QStringLiteral("before");
@@ -76,8 +118,12 @@ private slots:
             QTest::mouseClick(vp, Qt::LeftButton, {}, At(log, 1, 4));
             if (gesture == QLatin1String("shift-click"))
                 QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, At(log, 3, 2));
-        } else if (gesture == QLatin1String("double-click")) {
-            QTest::mouseDClick(vp, Qt::LeftButton, {}, At(log, 2, 12));
+        } else if (gesture.startsWith(QLatin1String("double-click"))) {
+            const QStringList at = gesture.mid(13).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            QTest::mouseDClick(vp, Qt::LeftButton, {}, at.isEmpty() ? At(log, 2, 12) : At(log, at[0].toInt(), at[1].toInt()));
+        } else if (gesture == QLatin1String("triple-click")) {
+            QTest::mouseDClick(vp, Qt::LeftButton, {}, At(log, 1, 4));
+            QTest::mouseClick(vp, Qt::LeftButton, {}, At(log, 1, 4));
         } else if (gesture == QLatin1String("Ctrl+A")) {
             QTest::keyClick(log, Qt::Key_A, Qt::ControlModifier);
         } else {
@@ -206,6 +252,199 @@ private slots:
         t->selection(0, &s, &e);
         QCOMPARE(std::pair(s, e), std::pair(5, int(cLines[0].size()) + 4));
         QCOMPARE(t->cursorPosition(), 5);
+    }
+
+    void timesShownAndHidden_data()
+    {
+        QTest::addColumn<bool>("byMenu");
+        QTest::newRow("Ctrl+T") << false;
+        QTest::newRow("menu") << true;
+    }
+    void timesShownAndHidden()
+    {
+        QFETCH(bool, byMenu);
+        const auto toggle = [&] {
+            if (!byMenu)
+                return QTest::keyClick(log, Qt::Key_T, Qt::ControlModifier);
+            std::unique_ptr<QMenu> menu(log->createContextMenu(nullptr));
+            menu->actions()[3]->trigger();
+        };
+        for (qsizetype i = 0; i < log->lineCount(); ++i)
+            QVERIFY(log->lineTime(i) >= before && log->lineTime(i) <= after);
+        log->setSelection({2, 9}, {2, 18});
+        toggle();
+        QVERIFY(log->timesShown());
+        const QStringList timed = Timed();
+        QCOMPARE(log->toPlainText(), timed.join(QLatin1Char('\n')));
+        QCOMPARE(log->lineText(3), timed[3]);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(log);
+        QCOMPARE(a->text(QAccessible::Value), timed.join(QLatin1Char('\n')));
+        QCOMPARE(a->textInterface()->characterCount(), timed.join(QLatin1Char('\n')).size());
+        int s = 0, e = 0;
+        QCOMPARE(a->textInterface()->textAtOffset(int(timed[0].size()) + 3, QAccessible::LineBoundary, &s, &e), timed[1]);
+        // The selection stays on its characters; the shown time is text like any other.
+        QCOMPARE(log->selectedText(), QStringLiteral("wysyłanie"));
+        QTest::mouseDClick(log->viewport(), Qt::LeftButton, {}, At(log, 1, 16));
+        QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("cmd_TestConnect"));
+        QTest::mousePress(log->viewport(), Qt::LeftButton, {}, At(log, 0, 0));
+        Move(log, At(log, 1, 14));
+        QTest::mouseRelease(log->viewport(), Qt::LeftButton, {}, At(log, 1, 14));
+        QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), timed[0] + '\n' + timed[1].left(14));
+        std::unique_ptr<QMenu> menu(log->createContextMenu(nullptr));
+        QVERIFY(menu->actions()[3]->isChecked());
+        toggle();
+        QVERIFY(!log->timesShown());
+        QCOMPARE(log->toPlainText(), cLines.join(QLatin1Char('\n')));
+        QCOMPARE(a->text(QAccessible::Value), cLines.join(QLatin1Char('\n')));
+        QCOMPARE(log->selectedText(), cLines[0] + '\n');
+    }
+
+    void saving_data()
+    {
+        QTest::addColumn<bool>("byMenu");
+        QTest::addColumn<bool>("timesShown");
+        QTest::addColumn<bool>("clearedMeanwhile");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("every line with its date and time") << false << true << false << true;
+        QTest::newRow("from the menu, cleared while saving") << true << false << true << true;
+        QTest::newRow("a file that cannot be written") << false << false << false << false;
+    }
+    void saving()
+    {
+        QFETCH(bool, byMenu);
+        QFETCH(bool, timesShown);
+        QFETCH(bool, clearedMeanwhile);
+        QFETCH(bool, writable);
+        for (int i = 0; i < 60000; ++i)
+            rig->F().LogLine("1B 07 1E 00 B0 BB 00 00 01 00  wielkość: " + std::to_string(i));
+        log->setTimesShown(timesShown);
+        QString expected;
+        for (qsizetype i = 0; i < log->lineCount(); ++i)
+            expected += Local(log->lineTime(i), "yyyy-MM-dd HH:mm:ss.zzz") + QStringLiteral("  ") +
+                        QString::fromUtf8(log->lineUtf8(i).data(), qsizetype(log->lineUtf8(i).size())) + '\n';
+        const QString shown = log->toPlainText();
+        const QString path = dir.filePath(writable ? QStringLiteral("log.txt") : QStringLiteral("missing/log.txt"));
+        rig->dialogs.saveToPick = path;
+        QSignalSpy done(log, &TLogView::saveFinished);
+        const QString name0 = Local(LogNowMs(), "'quorvantel-log-'yyyyMMdd-HHmmss'.txt'");
+        if (byMenu) {
+            std::unique_ptr<QMenu> menu(log->createContextMenu(nullptr));
+            menu->actions()[5]->trigger();
+        } else {
+            QTest::keyClick(log, Qt::Key_S, Qt::ControlModifier);
+        }
+        const QString name1 = Local(LogNowMs(), "'quorvantel-log-'yyyyMMdd-HHmmss'.txt'");
+        QCOMPARE(rig->dialogs.saveNames.size(), 1);
+        QVERIFY2(rig->dialogs.saveNames[0] == name0 || rig->dialogs.saveNames[0] == name1,
+                 qPrintable(rig->dialogs.saveNames[0]));
+        if (clearedMeanwhile) {
+            rig->F().btnClearMemo->click();
+            rig->F().LogLine("after");
+        }
+        QTRY_COMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toString(), path);
+        QCOMPARE(done[0][1].toBool(), writable);
+        QFile file(path);
+        if (writable) {
+            QVERIFY(rig->dialogs.messages.isEmpty());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(file.readAll()), expected);
+        } else {
+            QCOMPARE(rig->dialogs.messages.size(), 1);
+            const QString head = QStringLiteral("Nie można zapisać LOGu do pliku ") + path + '\n';
+            QVERIFY2(rig->dialogs.messages[0].startsWith(head) && rig->dialogs.messages[0].size() > head.size(),
+                     qPrintable(rig->dialogs.messages[0]));
+            QVERIFY(!file.exists());
+        }
+        QCOMPARE(log->toPlainText(), clearedMeanwhile ? QStringLiteral("after") : shown);
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<bool>("timesShown");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("line"); // -1: no match
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("typing, any case") << false << "WIELKOŚĆ" << "" << 0 << 31 << "wielkość";
+        QTest::newRow("Enter: the next") << false << "wielkość" << "Return" << 3 << 49 << "Wielkość";
+        QTest::newRow("F3 wraps to the first") << false << "wielkość" << "Return,F3" << 0 << 31 << "wielkość";
+        QTest::newRow("Shift+Enter wraps to the last") << false << "Wielkość" << "Shift+Return" << 3 << 49 << "Wielkość";
+        QTest::newRow("Shift+F3: the one before") << false << "0a" << "F3,F3,Shift+F3" << 0 << 27 << "0A";
+        QTest::newRow("times shown") << true << "ZACZ" << "F3" << 2 << 14 << "Zacz";
+        QTest::newRow("no match") << false << "xyz" << "Return" << -1 << 0 << "";
+    }
+    void search()
+    {
+        QFETCH(bool, timesShown);
+        QFETCH(QString, typed);
+        QFETCH(QString, keys);
+        QFETCH(int, line);
+        QFETCH(int, column);
+        QFETCH(QString, selected);
+        rig->F().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&rig->F()));
+        log->setFocus();
+        log->setTimesShown(timesShown);
+        QTest::keyClick(log, Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* field = rig->F().LogFind->Field();
+        QVERIFY(rig->F().LogFind->isVisible());
+        QCOMPARE(QApplication::focusWidget(), field);
+        QCOMPARE(field->accessibleName(), QStringLiteral("Szukaj w LOGu"));
+        TypeText(field, typed);
+        Type(keys);
+        if (line < 0) {
+            QVERIFY(!log->hasSelection());
+            QCOMPARE(rig->F().LogFind->Note()->text(), QStringLiteral("Nie znaleziono"));
+        } else {
+            QCOMPARE(log->anchor(), (TLogView::TPos{line, column}));
+            QCOMPARE(log->cursor(), (TLogView::TPos{line, column + selected.size()}));
+            QCOMPARE(log->selectedText(), selected);
+            QVERIFY(rig->F().LogFind->Note()->text().isEmpty());
+        }
+        QTest::keyClick(field, Qt::Key_Escape);
+        QVERIFY(!rig->F().LogFind->isVisible());
+        QCOMPARE(QApplication::focusWidget(), log);
+    }
+
+    void searchOverAMillionLines()
+    {
+        log->clear();
+        const std::string frame = cLines[0].toStdString();
+        for (int i = 1; i < 1000000; ++i)
+            log->appendUtf8(frame);
+        log->appendUtf8("cmd_getVersion");
+        QTest::keyClick(log, Qt::Key_Home);
+        rig->F().LogFind->Open();
+        TypeText(rig->F().LogFind->Field(), QStringLiteral("GETVERSION"));
+        const TLogView::TPos found{999999, 4}, end{999999, 14};
+        QCOMPARE(log->anchor(), found);
+        QCOMPARE(log->cursor(), end);
+        QVERIFY(log->firstVisibleLine() > 999000);
+        for (const auto key : {"F3", "Shift+F3"}) { // the only match: found again round the end
+            Type(QString::fromLatin1(key));
+            QCOMPARE(log->anchor(), found);
+        }
+    }
+
+    void dragPastTheRightEdgeScrollsSideways()
+    {
+        std::string wide;
+        for (int i = 0; i < 830; ++i)
+            wide += char('a' + i % 26);
+        rig->F().LogLine(wide);
+        QScrollBar* h = log->horizontalScrollBar();
+        QTRY_VERIFY(h->maximum() > 0);
+        QTest::mousePress(log->viewport(), Qt::LeftButton, {}, At(log, 4, 0));
+        const QPoint beyond(log->viewport()->width() + 200, At(log, 4, 0).y());
+        Move(log, beyond);
+        QTRY_COMPARE_WITH_TIMEOUT(log->cursor(), (TLogView::TPos{4, 830}), 10000);
+        QCOMPARE(h->value(), h->maximum());
+        QTest::mouseRelease(log->viewport(), Qt::LeftButton, {}, beyond);
+        QCOMPARE(log->selectedText(), QString::fromStdString(wide));
     }
 };
 
