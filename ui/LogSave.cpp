@@ -10,15 +10,21 @@
 
 namespace {
 // Work done in one turn of the event loop: well under a frame.
-constexpr qint64 cSliceNs = 8'000'000;
+constexpr qint64 cSliceNs = 5'000'000;
 // Lines between looks at the clock, and bytes gathered before a write.
 constexpr std::size_t cLinesPerLook = 512;
-constexpr std::size_t cWriteBytes = std::size_t(1) << 20;
+constexpr std::size_t cWriteBytes = std::size_t(1) << 18;
 } // namespace
 
 TLogSaver::TLogSaver(std::shared_ptr<const TLogStore> store, const QString& path, QObject* parent)
     : QObject(parent), store_(std::move(store)), lines_(store_->Lines()), file_(path)
 {
+}
+
+TLogSaver::~TLogSaver()
+{
+    if (committer_.joinable())
+        committer_.join();
 }
 
 bool TLogSaver::Start(QString& error)
@@ -51,9 +57,19 @@ void TLogSaver::timerEvent(QTimerEvent* event)
             return;
     }
     slice_.stop();
-    if (!file_.commit())
-        return Fail(file_.errorString());
-    emit finished(true, QString());
+    // The file is flushed to the disk and renamed into place on a thread of
+    // its own, which nothing else touches meanwhile; the window goes on.
+    committer_ = std::thread([this] {
+        const bool written = file_.commit();
+        const QString error = written ? QString() : file_.errorString();
+        QMetaObject::invokeMethod(
+            this,
+            [this, written, error] {
+                committer_.join();
+                emit finished(written, error);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void TLogSaver::Fail(const QString& error)

@@ -12,11 +12,13 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 class TLogSaver : public QObject {
     Q_OBJECT
 public:
     TLogSaver(std::shared_ptr<const TLogStore> store, const QString& path, QObject* parent);
+    ~TLogSaver() override;
     // Opens the file; false with the reason when it cannot be opened.
     bool Start(QString& error);
 
@@ -37,4 +39,6 @@ private:
     QSaveFile file_;
     std::string buffer_;
     QBasicTimer slice_;
+    // Puts the written file in place: the flush to the disk can take long.
+    std::thread committer_;
 };

@@ -4,38 +4,9 @@
 #include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <cstring>
 
 namespace logtext {
-
-std::size_t DecodeAt(std::string_view s, std::size_t at, char32_t& cp)
-{
-    const auto b = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned lead = b(at);
-    std::size_t len;
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-        len = 2, cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-        len = 3, cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-        len = 4, cp = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + len > s.size())
-        return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((b(at + k) & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (b(at + k) & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past the last.
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp < 0xE000))
-        return 0;
-    return len;
-}
 
 std::size_t Utf8Offset(std::string_view s, qsizetype units)
 {
@@ -98,6 +69,13 @@ TMatcher::TMatcher(const QString& needle)
         firstByte_[b] = true;
     for (int b = 0; b < 0x80; ++b)
         firstByte_[b] = Folded(char32_t(b)) == folded_[0];
+    // Beyond ASCII only the Kelvin sign and the long s fold into it.
+    const char32_t c = folded_[0];
+    if (c < 0x80 && c != U'k' && c != U's') {
+        ascii_ = true;
+        first_[0] = char(c);
+        first_[1] = c >= U'a' && c <= U'z' ? char(c - 32) : char(c);
+    }
 }
 
 bool TMatcher::MatchesAt(std::string_view line, std::size_t at, std::size_t* end) const
@@ -120,8 +98,24 @@ std::size_t TMatcher::First(std::string_view line, std::size_t from) const
 {
     if (folded_.empty())
         return std::string_view::npos;
-    const auto* p = reinterpret_cast<const unsigned char*>(line.data());
-    for (std::size_t i = from; i < line.size(); ++i) {
+    const char* text = line.data();
+    const std::size_t n = line.size();
+    if (ascii_) {
+        for (std::size_t i = from; i < n;) {
+            const auto* a = static_cast<const char*>(std::memchr(text + i, first_[0], n - i));
+            const auto* b = first_[1] == first_[0] ? nullptr
+                                                   : static_cast<const char*>(std::memchr(text + i, first_[1], n - i));
+            const std::size_t at = std::min(a ? std::size_t(a - text) : n, b ? std::size_t(b - text) : n);
+            if (at >= n)
+                return std::string_view::npos;
+            if (MatchesAt(line, at, nullptr))
+                return at;
+            i = at + 1;
+        }
+        return std::string_view::npos;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    for (std::size_t i = from; i < n; ++i) {
         if (firstByte_[p[i]] && MatchesAt(line, i, nullptr))
             return i;
     }

@@ -20,7 +20,35 @@ constexpr bool IsLineBreak(char32_t c)
 
 // The code point that begins at byte `at` of `s` and its length in bytes;
 // length 0 where the text is not well-formed UTF-8 there.
-std::size_t DecodeAt(std::string_view s, std::size_t at, char32_t& cp);
+inline std::size_t DecodeAt(std::string_view s, std::size_t at, char32_t& cp)
+{
+    const auto b = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned lead = b(at);
+    std::size_t len;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+        len = 2, cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        len = 3, cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        len = 4, cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + len > s.size())
+        return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(at + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b(at + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past the last.
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp < 0xE000))
+        return 0;
+    return len;
+}
 
 // Calls f(code point, byte where it starts) for each code point until f
 // returns false. False when the walk met text that is not well-formed.
@@ -66,6 +94,9 @@ private:
     bool MatchesAt(std::string_view line, std::size_t at, std::size_t* end) const;
 
     std::vector<char32_t> folded_;
+    // Where only ASCII can begin a match: its one or two bytes (either case).
+    bool ascii_ = false;
+    char first_[2] = {};
     bool firstByte_[256] = {};
 };
 

@@ -5,18 +5,25 @@
 // resident growth per line, the append time at the start and at the end of
 // the million, the repaint time with the view at the end (near empty and
 // full), select-all + copy of the whole log with the copied text checked,
-// and the memory after "Czyść okno z LOGiem".
+// saving the million lines with their times (the file checked, the longest
+// turn of the event loop meanwhile), one search step over the million, and
+// the memory after "Czyść okno z LOGiem". Every line holds its time.
 #include "bench/common/BenchKit.h"
 #include "content/TextRecords.h"
 #include "protocol/frame.h"
 #include "serial/CPortCtl.h"
+#include "ui/Dialogs.h"
+#include "ui/LogFind.h"
 #include "ui/LogView.h"
 #include "ui/MainUnit.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QScrollBar>
 #include <QTest>
 
@@ -87,6 +94,81 @@ double RepaintMs(TMainForm& form)
     return double(t.nsecsElapsed()) / 1e6 / runs;
 }
 
+// The save dialog answers with one file.
+class TSaveTo final : public IDialogs {
+public:
+    QString file;
+    QStringList messages;
+    void Message(QWidget*, const QString& text) override { messages << text; }
+    bool Question(QWidget*, const QString&) override { return false; }
+    void Error(QWidget*, const QString& text) override { messages << text; }
+    QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+};
+
+// Saves the log through Ctrl+S's path; prints the time, the longest turn of
+// the event loop meanwhile and whether the file holds every line in order.
+bool SaveMillion(TMainForm& form, const std::vector<std::string>& cycle)
+{
+    QTemporaryDir dir;
+    TSaveTo seam;
+    seam.file = dir.filePath(QStringLiteral("log.txt"));
+    SetDialogs(&seam);
+    bool done = false, written = false;
+    QObject::connect(form.Memo1, &TLogView::saveFinished, form.Memo1, [&](const QString&, bool ok) {
+        done = true;
+        written = ok;
+    });
+    QElapsedTimer t;
+    t.start();
+    form.Memo1->saveLog();
+    qint64 longest = 0;
+    while (!done) {
+        QElapsedTimer turn;
+        turn.start();
+        QCoreApplication::processEvents();
+        longest = std::max(longest, turn.nsecsElapsed());
+    }
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    SetDialogs(nullptr);
+    QFile file(seam.file);
+    bool exact = written && file.open(QIODevice::ReadOnly);
+    long lines = 0;
+    while (exact && !file.atEnd()) {
+        const QByteArray line = file.readLine();
+        const std::string& text = cycle[std::size_t(lines) % cycle.size()];
+        exact = line.size() == qsizetype(23 + 2 + text.size() + 1) && line[4] == '-' && line[19] == '.' &&
+                line.mid(25, qsizetype(text.size())) == QByteArray::fromStdString(text);
+        ++lines;
+    }
+    exact = exact && lines == form.Memo1->lineCount();
+    std::printf("  save of %ld lines with their times: %.0f ms (goal < 3000), %.1f MiB, longest turn of the event"
+                " loop meanwhile %.1f ms; every line in order with its time: %s\n",
+                lines, ms, double(file.size()) / 1048576.0, double(longest) / 1e6, exact ? "yes" : "NO");
+    return exact;
+}
+
+// One search step for `needle` from the top of the view, and the next one.
+bool SearchMillion(TMainForm& form, const QString& needle, qsizetype expectLine)
+{
+    form.Memo1->setSelection({}, {});
+    form.Memo1->verticalScrollBar()->setValue(0);
+    form.LogFind->Open();
+    form.LogFind->Field()->setText(needle);
+    QElapsedTimer t;
+    t.start();
+    const bool found = form.LogFind->Find(TLogFind::TStep::FromPlace);
+    const double firstMs = double(t.nsecsElapsed()) / 1e6;
+    t.restart();
+    form.LogFind->Find(TLogFind::TStep::Next);
+    const double nextMs = double(t.nsecsElapsed()) / 1e6;
+    form.LogFind->Close();
+    const bool right = expectLine < 0 ? !found : found && form.Memo1->anchor().line == expectLine;
+    std::printf("  search step over %lld lines for \"%s\" (%s): %.1f ms from the top, %.1f ms the next (goal < 100)%s\n",
+                qlonglong(form.Memo1->lineCount()), qPrintable(needle),
+                expectLine < 0 ? "no match" : "in the last line", firstMs, nextMs, right ? "" : " (WRONG MATCH)");
+    return right;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,7 +208,7 @@ int main(int argc, char** argv)
 
     std::printf("operator log, %ld lines appended through the window (offscreen), %.1f bytes of text a line"
                 " on average:\n", cLines, textBytes);
-    std::printf("  resident growth: %.1f MiB, %.1f bytes a line (goal <= 150); the log holds %.1f MiB"
+    std::printf("  resident growth, lines with their times: %.1f MiB, %.1f bytes a line (goal <= 150); the log holds %.1f MiB"
                 " (%.1f bytes a line)\n",
                 double(rssFull - rssBefore) / 1024.0, double(rssFull - rssBefore) * 1024.0 / double(cLines),
                 double(form.Memo1->bytesHeld()) / 1048576.0, double(form.Memo1->bytesHeld()) / double(cLines));
@@ -158,8 +240,13 @@ int main(int argc, char** argv)
     std::printf("  select all + copy of %ld lines: %.0f ms, %lld characters, copied text exact: %s\n", cLines,
                 copyMs, copiedChars, exact ? "yes" : "NO");
 
-    // Clearing gives the memory back (the copy's text goes first).
     QGuiApplication::clipboard()->clear();
+    const bool saved = SaveMillion(form, cycle);
+    form.LogLine("cmd_getVersion");
+    const bool searched = SearchMillion(form, QStringLiteral("GETVERSION"), cLines) &&
+                          SearchMillion(form, QStringLiteral("wielkość: 99"), -1);
+
+    // Clearing gives the memory back (the copy's text goes first).
     const long rssCopied = StatusKiB("VmRSS");
     form.btnClearMemo->click();
     QCoreApplication::processEvents();
@@ -168,5 +255,5 @@ int main(int argc, char** argv)
                 " copied %.1f), the log holds %zu bytes\n",
                 rssCleared / 1024.0, rssBefore / 1024.0, rssFull / 1024.0, rssCopied / 1024.0,
                 form.Memo1->bytesHeld());
-    return exact && atEnd && form.Memo1->lineCount() == 0 ? 0 : 1;
+    return exact && atEnd && saved && searched && form.Memo1->lineCount() == 0 ? 0 : 1;
 }
