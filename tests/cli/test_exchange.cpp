@@ -4,6 +4,7 @@
 #include "cli/PortLine.h"
 #include "protocol/flashpage.h"
 #include "tests/common/Hex.h"
+#include "tests/protocol/PageAnswerRows.h"
 
 #include <QtTest>
 
@@ -13,7 +14,7 @@ struct TCounter : IExchangeObserver {
     void Retry(std::uint8_t, int, int) override { ++retries; }
     void PageConfirmed(int) override { ++confirmed; }
 };
-enum EFault { None, Echo, EchoThenAnswer, Drop, ConfirmAhead, ConfirmEarlier };
+enum EFault { None, Echo, EchoThenAnswer, Drop, ConfirmAhead, ConfirmEarlier, Noise, NoiseEarly, Wrong, Repeat };
 } // namespace
 Q_DECLARE_METATYPE(EFault)
 
@@ -22,6 +23,8 @@ class TestLineExchange : public QObject {
 private slots:
     void exchange_data();
     void exchange();
+    void pageAnswers_data() { PageAnswerRows(); }
+    void pageAnswers();
 };
 
 void TestLineExchange::exchange_data()
@@ -41,6 +44,11 @@ void TestLineExchange::exchange_data()
     QTest::newRow("page: ahead, then resent and confirmed") << true << ConfirmAhead << 1 << true << 2;
     QTest::newRow("page: confirmation of the page before ignored") << true << ConfirmEarlier << 0 << false << 1;
     QTest::newRow("page: dropped, resent, confirmed") << true << Drop << 1 << true << 2;
+    QTest::newRow("noise 27 just before the answer") << false << Noise << 0 << true << 1;
+    QTest::newRow("noise 27 20 ms before the answer") << false << NoiseEarly << 0 << true << 1;
+    // Refused at once, not asked again: "answered" here is the refusal.
+    QTest::newRow("answered Wrong") << false << Wrong << 2 << true << 1;
+    QTest::newRow("answered Repeat") << false << Repeat << 2 << true << 1;
 }
 
 void TestLineExchange::exchange()
@@ -64,6 +72,10 @@ void TestLineExchange::exchange()
             rig.emu.ConfirmPageAt(0x2100);
         if (fault == ConfirmEarlier)
             rig.emu.ConfirmPageAt(0x1F00);
+        if (fault == Noise || fault == NoiseEarly)
+            rig.emu.NoiseBeforeAnswer(std::string(1, char(cBusStart)), fault == Noise ? 0 : 20);
+        if (fault == Wrong || fault == Repeat)
+            rig.emu.SetResponse(fault == Wrong ? rec_ResponseWrong : rec_ResponseRepeat);
     });
     TPortLine line(rig.emu.SlavePath());
     line.Open(9600);
@@ -82,12 +94,54 @@ void TestLineExchange::exchange()
         QCOMPARE(counter.confirmed, answered ? 1 : 0);
     } else {
         r = ex.Command(BuildCommandFrame(cmd_GetVersion));
+        const std::uint8_t response = fault == Wrong ? rec_ResponseWrong : fault == Repeat ? rec_ResponseRepeat : rec_ResponseOK;
         if (answered)
-            QCOMPARE(HexOf(ex.Answer()), HexOf(BuildAnswerFrame(cmd_GetVersion, 102, rec_ResponseOK, 2)));
+            QCOMPARE(HexOf(ex.Answer()), HexOf(BuildAnswerFrame(cmd_GetVersion, 102, response, 2)));
+        if (response != rec_ResponseOK) // the words the refusal is told in
+            QCOMPARE(RefusedText(ex.LastResponse()), std::string(fault == Wrong ? "the controller answered Wrong (2)"
+                                                                               : "the controller answered Repeat (3)"));
     }
-    QCOMPARE(r, answered ? TExchangeResult::Answered : TExchangeResult::NoAnswer);
+    QCOMPARE(r, fault == Wrong || fault == Repeat ? TExchangeResult::Refused
+                : answered                        ? TExchangeResult::Answered
+                                                  : TExchangeResult::NoAnswer);
     QCOMPARE(counter.retries, framesSent - 1);
     QCOMPARE(int(rig.emu.Frames().size()), framesSent);
+}
+
+// The rule book's table in the terminal exchange, one resend: the page on the
+// line is taken as soon as its bytes are in, a refusal is resent at once and
+// named when the tries run out, anything else waits the time-out.
+void TestLineExchange::pageAnswers()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(TPageAnswer, answer);
+    tProgramFlashPageConfirm c;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame.data());
+    QCOMPARE(ClassifyPageAnswer(c, bytes, std::int32_t(frame.size()), {cRowFirst, cRowLast, cRowOnLine}), answer);
+    TEmulator::Options o;
+    o.pace = false;
+    TCliRig rig(o);
+    rig.SetHook([&](const std::string& f) {
+        if (f.size() == tProgramFlashPage::cSize && std::uint8_t(f[9]) == cRowOnLine)
+            rig.emu.DropAnswers(1), rig.emu.SendRaw(frame.toStdString());
+    });
+    TPortLine line(rig.emu.SlavePath());
+    line.Open(9600);
+    TCounter counter;
+    TLineExchange ex(line, counter);
+    ex.Retries = 1;
+    ex.AnswerWaitMs = 1000;
+    static const std::uint8_t data[256] = {};
+    QElapsedTimer t;
+    t.start();
+    const TExchangeResult r = ex.Transfer(cRowFirst, cRowLast, [&](int k) { return TPageRef{std::uint32_t(k) * 256, data}; });
+    const bool taken = answer == TPageAnswer::OnLine, refused = answer == TPageAnswer::Refused;
+    QCOMPARE(r, taken ? TExchangeResult::Answered : refused ? TExchangeResult::Refused : TExchangeResult::NoAnswer);
+    QCOMPARE(int(rig.emu.PageAddresses().size()), (taken ? cRowLast + 1 : cRowOnLine + 2) - cRowFirst);
+    QVERIFY2(!(taken || refused) || t.elapsed() < ex.AnswerWaitMs, "waited for the time-out");
+    if (refused)
+        QCOMPARE(RefusedText(ex.LastResponse(), ex.NextPage()),
+                 std::string("the controller answered ") + (frame[12] == 2 ? "Wrong (2)" : "Repeat (3)") + " for page 26");
 }
 
 QTEST_GUILESS_MAIN(TestLineExchange)

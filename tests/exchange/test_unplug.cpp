@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QPushButton>
 
+#include <chrono>
+#include <thread>
+
 class TestUnplug : public QObject {
     Q_OBJECT
 private slots:
@@ -63,6 +66,25 @@ private slots:
         QCOMPARE(f.btnOpenClose->text(), QStringLiteral("Close Port"));
         QCOMPARE(f.cbComName->GetText(), options.symlink);
         QCOMPARE(rig.dialogs.Count(), 1);
+
+        // Pulled while a delivery waits for the window, so the event thread cannot tell the hang-up:
+        // the first command pressed finds it by its write, one box says so, and the adapter,
+        // plugged in again at once, serves the next ones.
+        again.SendRaw("x");
+        for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+             !f.ComPort1->DeliveryPending() && std::chrono::steady_clock::now() < end;)
+            std::this_thread::yield(); // the window's loop must not run it
+        QVERIFY(f.ComPort1->DeliveryPending());
+        again.Stop();
+        QVERIFY(again.Start());
+        again.SetAnswerDelayMs(150); // answers apart, each read on its own
+        for (int i = 0; i < 5; ++i)
+            f.btnTestConnection->click();
+        QVERIFY(WaitUntil([&] { return again.AnswersSent() >= 5 && rig.Idle(); }, 5000));
+        QCOMPARE(rig.dialogs.messages.mid(1), QStringList{lines[3]});
+        QCOMPARE(rig.dialogs.errors, QStringList{});
+        QCOMPARE(LogLines(f).count(lines[3]), 2); // this loss and the first
+        QCOMPARE(again.Frames().size(), std::size_t(5));
         rig.form.reset(); // the port goes before the emulator that serves it
     }
 };

@@ -4,6 +4,7 @@
 #include "UpdateFiles.h"
 
 #include "tests/common/WindowRig.h"
+#include "tests/protocol/PageAnswerRows.h"
 #include "protocol/flashpage.h"
 
 #include <QCheckBox>
@@ -282,8 +283,9 @@ private slots:
         std::vector<std::uint32_t> twice = Range(16, 33);
         for (std::uint32_t p = 34; p <= cSmallLast; ++p)
             twice.insert(twice.end(), {p * 256, p * 256});
-        QTest::newRow("Response 2") << 2 << all;
-        QTest::newRow("Response 3") << 3 << all;
+        // Refused: the resend question comes and "Tak" sends the page again.
+        QTest::newRow("Response 2") << 2 << again;
+        QTest::newRow("Response 3") << 3 << again;
         QTest::newRow("page k-1 confirmed") << 4 << again;
         QTest::newRow("confirmation repeated") << 5 << twice;
     }
@@ -305,7 +307,7 @@ private slots:
                 });
         }));
         if (fault == 2 || fault == 3)
-            rig->emu.SetResponse(std::uint8_t(fault), 100);
+            rig->emu.SetResponse(std::uint8_t(fault), 1);
         if (fault == 4)
             rig->emu.ConfirmPageAt(15 * 256);
         QVERIFY(StartCpu(CpuFile(cSmallSize)));
@@ -365,6 +367,36 @@ private slots:
         QCOMPARE(rig->dialogs.fileFilters, (QStringList{cQgfFilter, cQgfFilter}));
     }
 
+    // The rule book's table in the window: it follows the page on the line and
+    // an earlier one (sending the page after it); anything else is left to the
+    // resend question, which a refusal brings at once.
+    void pageAnswers_data() { PageAnswerRows(); }
+    void pageAnswers()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(TPageAnswer, answer);
+        QVERIFY(StartRig([frame, n = std::make_shared<int>(0)](TEmulator& emu) {
+            emu.OnFrame([&emu, frame, n](const std::string& f, bool) {
+                if (f.size() == tProgramFlashPage::cSize && std::uint8_t(f[9]) == cRowOnLine && !(*n)++)
+                    emu.DropAnswers(1), emu.SendRaw(frame.toStdString());
+            });
+        }));
+        // Whatever asks for it, no page outside the transfer under way is written.
+        rig->dialogs.onQuestion = [&](const QString&) {
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, Form().SendFlashPage(cRowFirst - 1));
+        };
+        QVERIFY(StartCpu(CpuFile(cSmallSize)));
+        QVERIFY(WaitUntil([&] { return CpuDone(); }, 15000));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, Form().SendFlashPage(cRowLast));
+        const bool followed = answer == TPageAnswer::OnLine || answer == TPageAnswer::Earlier;
+        const std::uint32_t named = GetLE32(reinterpret_cast<const std::uint8_t*>(frame.data()) + 8) >> 8;
+        auto pages = Range(cRowFirst, cRowOnLine);
+        const auto rest = Range(followed ? named + 1 : cRowOnLine, cRowLast);
+        pages.insert(pages.end(), rest.begin(), rest.end());
+        QCOMPARE(rig->emu.PageAddresses(), pages);
+        QCOMPARE(rig->dialogs.questions.filter(cResend).size(), followed ? 0 : 1);
+    }
+
     void runsToItsEnd_data()
     {
         // What meets a CPU update at page 26 (see runsToItsEnd); `box`: the page the box
@@ -373,8 +405,10 @@ private slots:
         QTest::addColumn<int>("box");
         QTest::addColumn<int>("resent");
         QTest::addColumn<bool>("twice");
-        for (const char* c : {"btnTestConnection", "btnRestart", "btnUstaw", "btnPobierz", "btnCbstSend",
-                              "cbAnimate", "btnSetHiSpeed"})
+        // Every control locked during an update, pressed where it is a button.
+        for (const char* c : {"btnFlash", "BitBtn1", "btnAutoRun", "btnTestConnection", "btnRestart", "btnClearScreen",
+                              "btnUstaw", "btnPobierz", "BitBtn2", "btnCbstSend", "cbAnimate", "btnCbsdSend",
+                              "btnSendLogo", "btnSet9600", "btnSetHiSpeed", "cbComSpeed", "cbComName", "btnOpenClose"})
             QTest::newRow(c) << QString::fromLatin1(c) << -1 << -1 << false;
         QTest::newRow("animation left running") << "anim" << -1 << -1 << false;
         QTest::newRow("unsolicited answer") << "other1" << -1 << -1 << false;
@@ -439,9 +473,10 @@ private slots:
         QVERIFY(StartCpu(file) || act == "first");
         if (hold) {
             QVERIFY(WaitUntil([&] { return held == 1; }));
-            if (auto* b = f.findChild<QAbstractButton*>(act)) {
-                QVERIFY(!b->isEnabled());
-                b->click();
+            if (auto* w = f.findChild<QWidget*>(act)) {
+                QVERIFY(!w->isEnabled());
+                if (auto* b = qobject_cast<QAbstractButton*>(w))
+                    b->click();
             }
             QVERIFY(!f.Timer2->isActive() && !f.cbAnimate->isChecked());
             if (act.startsWith("other"))
