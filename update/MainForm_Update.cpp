@@ -124,6 +124,7 @@ void TMainForm::StartTransfer(std::uint32_t firstPart, int barMaximum)
     // The static text's animation would put its frames between the pages.
     Timer2->stop();
     cbAnimate->setChecked(false);
+    UpdateAdapter.reset(); // taken at the first page
     SetFlashStage(TFlashStage::Transfer);
     SendTransferPage(firstPart);
 }
