@@ -15,6 +15,7 @@ struct TRunContext {
     const TOptions& o;
     TOutput& out;
     const std::atomic<bool>& stop;
+    const std::atomic<int>& signal; // the stop's signal number
 };
 
 struct TOptionSpec {

@@ -2,8 +2,8 @@
 
 #include "CommandTable.h"
 
-#include "Output.h"
-#include "PortLine.h"
+#include "Session.h"
+#include "Update.h"
 #include "content/CodePage.h"
 #include "content/TextRecords.h"
 #include "protocol/exchange.h"
@@ -17,15 +17,6 @@
 #include <functional>
 
 namespace {
-
-// The window's message for a command left unanswered.
-const char* const cNoAnswer = "Brak potwierdzenia odebrania komendy do Quorvantela";
-const char* const cBadCpuFile = "Wybrano zły plik do upgreadu CPU";
-
-// Usage errors found once the command's own values are read.
-struct EUsage {
-    std::string text;
-};
 
 int NamedInt(const TOptions& o, const char* name, int lo, int hi, int fallback)
 {
@@ -53,193 +44,6 @@ std::u16string DisplayText(const std::string& utf8)
     if (text.size() > cMaxTextLength)
         throw EUsage{"the text has more than " + std::to_string(cMaxTextLength) + " characters"};
     return text;
-}
-
-class TSession {
-public:
-    explicit TSession(const TRunContext& c) : o_(c.o), out_(c.out), line_(c.o.port), ex_(line_, c.out)
-    {
-        ex_.Retries = o_.retries;
-        ex_.PageGapMs = o_.pageGapMs;
-        ex_.StopFlag = &c.stop;
-    }
-
-    // Sends `frame` (its values checked before) and prints what `result`
-    // makes of the answer.
-    int Ask(const TBytes& frame, const std::function<std::string(const std::uint8_t* answer, std::size_t n)>& result);
-    int Speed(int to);
-    int Update(bool cpu);
-
-private:
-    // The command's answer came: its result line, exit 0. Otherwise the failure.
-    int Done(TExchangeResult r, const std::string& result);
-    int Fail(TExchangeResult r);
-    // Controller and line to `to`; the line follows once the controller has answered.
-    TExchangeResult SwitchSpeed(int to, int retries = -1);
-    // Where a transfer stopped and how to go on; `lost` names a failed line.
-    int StoppedTransfer(TExchangeResult r, int first, int last, int found, const std::string& lost = {});
-
-    const TOptions& o_;
-    TOutput& out_;
-    TPortLine line_;
-    TLineExchange ex_;
-};
-
-int TSession::Fail(TExchangeResult r)
-{
-    if (r == TExchangeResult::Interrupted) {
-        out_.Error("interrupted", exitInterrupted);
-        return exitInterrupted;
-    }
-    out_.Error(cNoAnswer, exitNoAnswer);
-    return exitNoAnswer;
-}
-
-int TSession::Done(TExchangeResult r, const std::string& result)
-{
-    if (r != TExchangeResult::Answered)
-        return Fail(r);
-    out_.Result(result);
-    return exitDone;
-}
-
-TExchangeResult TSession::SwitchSpeed(int to, int retries)
-{
-    const int from = line_.Speed();
-    const TExchangeResult r = ex_.Command(BuildCommandFrame(to == 115200 ? cmd_Set115200 : cmd_Set9600), retries);
-    if (r == TExchangeResult::Answered) {
-        line_.SetSpeed(to);
-        return r;
-    }
-    if (r == TExchangeResult::Interrupted)
-        return r;
-    // The controller may have switched with its answer lost: ask it at the new speed.
-    line_.SetSpeed(to);
-    if (ex_.Command(BuildCommandFrame(cmd_TestConnect), 0) == TExchangeResult::Answered)
-        return TExchangeResult::Answered;
-    line_.SetSpeed(from);
-    return r;
-}
-
-int TSession::Ask(const TBytes& frame,
-                  const std::function<std::string(const std::uint8_t* answer, std::size_t n)>& result)
-{
-    line_.Open(o_.speed);
-    const TExchangeResult r = ex_.Command(frame);
-    if (r != TExchangeResult::Answered)
-        return Fail(r);
-    const auto* a = reinterpret_cast<const std::uint8_t*>(ex_.Answer().data());
-    return Done(r, result(a, std::min(ex_.Answer().size(), cAnswerSize)));
-}
-
-int TSession::Speed(int to)
-{
-    line_.Open(o_.speed);
-    return Done(SwitchSpeed(to), std::to_string(to));
-}
-
-int TSession::Update(bool cpu)
-{
-    const std::string& file = o_.args[0];
-    try {
-        if (cpu) {
-            if (!LoadCpuFirmware(file)) {
-                out_.Error(cBadCpuFile, exitFileRefused);
-                return exitFileRefused;
-            }
-        } else {
-            LoadGraphics(file);
-        }
-    } catch (const EFlashFile& e) {
-        out_.Error(e.what(), exitFileRefused);
-        return exitFileRefused;
-    }
-    int first = cpu ? cCpuFirstPart : 0;
-    const int last = SendFlash.PartFileSize;
-    if (o_.from) {
-        if (*o_.from < first || *o_.from > last)
-            throw EUsage{"--from must be " + std::to_string(first) + " to " + std::to_string(last) + " for this file"};
-        first = *o_.from;
-    }
-
-    line_.Open(o_.speed);
-    const int found = o_.speed;
-    if (o_.fast && found != 115200) {
-        const TExchangeResult r = SwitchSpeed(115200);
-        if (r != TExchangeResult::Answered) {
-            if (r == TExchangeResult::Interrupted)
-                return Fail(r);
-            out_.Error("the controller did not switch to 115200 bit/s; nothing was sent", exitNoAnswer);
-            return exitNoAnswer;
-        }
-    }
-
-    out_.Start(first, last - first + 1);
-    TExchangeResult r;
-    try {
-        r = ex_.Transfer(first, last, [](int k) {
-            return TPageRef{SendFlash.Part[k].adres, SendFlash.Part[k].buf};
-        });
-    } catch (const std::exception& e) {
-        return StoppedTransfer(TExchangeResult::NoAnswer, first, last, found, e.what());
-    }
-    if (r != TExchangeResult::Answered)
-        return StoppedTransfer(r, first, last, found);
-    out_.EndProgress();
-
-    if (cpu) {
-        // Sent once: the controller programs its CPU on it and then listens at 9600.
-        const TExchangeResult c3 = ex_.Command(BuildCommandFrame(cmd_UpgreadeCPU), 0);
-        if (c3 == TExchangeResult::Interrupted)
-            return StoppedTransfer(c3, last, last, found);
-        if (c3 != TExchangeResult::Answered) {
-            out_.Error(std::string(cNoAnswer) + " (command 3, after pages " + std::to_string(cCpuFirstPart) + "-" +
-                           std::to_string(last) + " were all confirmed)",
-                       exitNoAnswer);
-            return exitNoAnswer;
-        }
-        line_.SetSpeed(9600);
-        out_.Result("cmd_UpgradeCPU");
-        return exitDone;
-    }
-    if (line_.Speed() != found && SwitchSpeed(found) != TExchangeResult::Answered) {
-        out_.Error("Dane graficzne zostały zaktualizowane, but the controller did not switch back to " +
-                       std::to_string(found) + " bit/s",
-                   exitNoAnswer);
-        return exitNoAnswer;
-    }
-    out_.Result("Dane graficzne zostały zaktualizowane.");
-    return exitDone;
-}
-
-int TSession::StoppedTransfer(TExchangeResult r, int first, int last, int found, const std::string& lost)
-{
-    const int next = std::min(ex_.NextPage(), last);
-    int speed = line_.Speed();
-    if (speed != found && lost.empty()) {
-        // Back to the speed the controller was found at, one try, so that the
-        // line to go on with is the one given.
-        ex_.StopFlag = nullptr;
-        if (SwitchSpeed(found, 0) == TExchangeResult::Answered)
-            speed = found;
-    }
-    std::string text;
-    if (r == TExchangeResult::Interrupted) {
-        text = "interrupted; ";
-    } else if (!lost.empty()) {
-        text = lost + " at page " + std::to_string(next) + "; ";
-    } else {
-        char address[16];
-        std::snprintf(address, sizeof address, "%08X", unsigned(SendFlash.Part[next].adres));
-        text = "page " + std::to_string(next) + " ($" + address + ") was not confirmed after " +
-               std::to_string(1 + o_.retries) + " tries; ";
-    }
-    text += next > first ? "pages " + std::to_string(first) + "-" + std::to_string(next - 1) + " confirmed, "
-                         : std::string("no page confirmed, ");
-    text += "no CPU command sent. Go on with:\n  " + GoOnLine(o_, next, speed);
-    const int code = r == TExchangeResult::Interrupted ? exitInterrupted : exitNoAnswer;
-    out_.Error(text, code);
-    return code;
 }
 
 std::string Ok(const std::uint8_t*, std::size_t) { return "OK"; }
@@ -327,15 +131,18 @@ int Ports(TRunContext& c)
     std::vector<std::string> ports;
     EnumComPorts(ports);
     for (const std::string& p : ports)
-        c.out.Result(p);
+        c.out.Port(p, {{"port", p}, {"by_id", ""}, {"vid", ""}, {"pid", ""}, {"manufacturer", ""}, {"product", ""},
+                       {"serial", ""}, {"driver", ""}});
+    c.out.Result("");
     return exitDone;
 }
 
-int UpdateCpu(TRunContext& c) { return TSession(c).Update(true); }
-int UpdateGfx(TRunContext& c) { return TSession(c).Update(false); }
+int UpdateCpu(TRunContext& c) { return RunUpdate(c, true); }
+int UpdateGfx(TRunContext& c) { return RunUpdate(c, false); }
 
-const std::vector<TOptionSpec> cUpdateOptions = {{"fast", "", ""}, {"from", "PAGE", ""}};
-const char* const cUpdateHelp = "; --fast runs the transfer at 115200 bit/s, --from starts at that page";
+const std::vector<TOptionSpec> cUpdateOptions = {{"fast"}, {"resume"}, {"from", "PAGE"}, {"force"}};
+const char* const cUpdateHelp = "; --fast runs the transfer at 115200 bit/s, --resume goes on where the "
+                                "recorded stop on this port left it, --from starts at that page (with --force)";
 
 } // namespace
 
@@ -365,7 +172,7 @@ const std::vector<TCommandSpec>& CommandTable()
     return table;
 }
 
-int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
+int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal)
 {
     TOutput out(o.command, o.json);
     std::string error;
@@ -374,7 +181,7 @@ int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
         return exitUsage;
     }
     const TCommandSpec* spec = FindCommand(o.command);
-    TRunContext context{o, out, stop};
+    TRunContext context{o, out, stop, signal};
     try {
         return spec->run(context);
     } catch (const EUsage& e) {
@@ -382,7 +189,7 @@ int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
         return exitUsage;
     } catch (const EComPort& e) {
         if (e.Code == CError_OpenFailed) {
-            out.Error(PortFailureReason(e, o.port), exitPortFailed);
+            out.Error(PortFailureReason(e, PortPath(o.port)), exitPortFailed);
             return exitPortFailed;
         }
         out.Error(e.what(), exitNoAnswer);
