@@ -5,5 +5,6 @@
 
 #include <atomic>
 
-// Runs o.command; returns the exit code. `stop` is set by SIGINT.
-int RunCommand(const TOptions& o, const std::atomic<bool>& stop);
+// Runs o.command; returns the exit code. `stop` is set by a signal that stops
+// the program, `signal` holds its number.
+int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal);

@@ -7,19 +7,27 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
+
+// Keys an event has beyond those every event has, with string values.
+using TJsonKeys = std::vector<std::pair<std::string, std::string>>;
 
 class TOutput : public IExchangeObserver {
 public:
     TOutput(std::string command, bool json);
     ~TOutput() override;
 
-    // "" no log, "-" standard error; false when the file cannot be opened.
+    // "" no log, "-" standard error; false when the file cannot be opened,
+    // with the reason. A log that cannot be written later ends, with a note.
     bool OpenLog(const std::string& path, std::string& error);
 
     // A result line on standard output (a JSON "done" event with --json).
     void Result(const std::string& text);
     // A failure on standard error (a JSON "error" event with --json).
     void Error(const std::string& text, int exitCode);
+    // One port of the list: `line` as it is printed, or a JSON "port" event with `keys`.
+    void Port(const std::string& line, const TJsonKeys& keys);
     // A note on standard error that ends nothing (JSON: left out).
     void Note(const std::string& text);
 
@@ -35,10 +43,11 @@ public:
     // One JSON event line, every key present.
     static std::string JsonEvent(const std::string& event, const std::string& command, int page,
                                  int pages, int confirmed, int attempt, int exitCode,
-                                 const std::string& message);
+                                 const std::string& message, const TJsonKeys& more = {});
 
 private:
-    void Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message);
+    void Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message,
+              const TJsonKeys& more = {});
     void Progress(bool last);
 
     std::string command_;
@@ -46,6 +55,7 @@ private:
     bool tty_;
     std::FILE* log_ = nullptr;
     bool ownLog_ = false;
+    std::string logName_ = "-";
     int first_ = 0, pages_ = 0, confirmed_ = 0;
     int lastShownTenth_ = -1;
     bool progressOpen_ = false;

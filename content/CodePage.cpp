@@ -77,3 +77,22 @@ std::u16string FromWindows1250(std::string_view bytes)
         out += table[std::uint8_t(b)];
     return out;
 }
+
+std::string Windows1250ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    // Every character of the code page lies in the BMP: at most three bytes.
+    for (const char16_t c : FromWindows1250(bytes)) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}

@@ -86,8 +86,40 @@ bool TMainForm::IfOpenPort()
 bool TMainForm::TryOpenPort(QString& reason)
 {
     if (OpenOrReason(this, reason))
-        return true;
+        return KeepsUpdateAdapter(reason);
     reason = CannotOpenText(cbComName) + QLatin1Char('\n') + reason;
+    return false;
+}
+
+bool TMainForm::KeepsUpdateAdapter(QString& reason)
+{
+    if (FlashStage == TFlashStage::Idle)
+        return true;
+    // A pulled adapter's name may come back on another one (another
+    // controller on the hub): its pages must not go there.
+    const std::string name = ComPort1->Port();
+    TPortInfo now = PortInfoFor(name).value_or(TPortInfo{});
+    if (now.port.empty())
+        now.port = PortNameToDevice(name);
+    if (!UpdateAdapter) {
+        UpdateAdapter = now;
+        return true;
+    }
+    if (AdapterIdentity(now) == AdapterIdentity(*UpdateAdapter))
+        return true;
+    reason = QStringLiteral("Port %1 prowadzi teraz do innego adaptera (%2) niż ten, na którym zaczęła się "
+                            "aktualizacja (%3). %4")
+                 .arg(QString::fromStdString(name), QString::fromStdString(AdapterWords(now)),
+                      QString::fromStdString(AdapterWords(*UpdateAdapter)),
+                      FlashStage == TFlashStage::Transfer ? QStringLiteral("Strona nie została wysłana.")
+                                                          : QStringLiteral("Komenda nie została wysłana."));
+    AppendLog(reason);
+    try {
+        ComPort1->Close();
+    } catch (const EComPort&) {
+        // Closing what was just opened; the reason stays the adapter.
+    }
+    btnOpenClose->setText(QStringLiteral("Open"));
     return false;
 }
 

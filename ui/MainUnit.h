@@ -8,6 +8,7 @@
 #include "protocol/flashpage.h"
 #include "protocol/receiver.h"
 #include "serial/CPortTypes.h"
+#include "serial/PortInfo.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -204,6 +206,11 @@ public:
     bool IfOpenPort();
     // IfOpenPort without its box: false with what the box would say.
     bool TryOpenPort(QString& reason);
+    // During an update: false, with the reason and the port closed, when the
+    // port's name now leads to another adapter than the one the update began
+    // on (recorded at its first page).
+    bool KeepsUpdateAdapter(QString& reason);
+    std::optional<TPortInfo> UpdateAdapter;
     void btnOpenCloseClick();
     void ComPort1LineLost();
     // "Utracono połączenie z portem ..." for the log and the box of a command whose write found it.

@@ -126,6 +126,7 @@ void TMainForm::StartTransfer(TTransferKind kind, std::uint32_t firstPart, int b
     // The static text's animation would put its frames between the pages.
     Timer2->stop();
     cbAnimate->setChecked(false);
+    UpdateAdapter.reset(); // taken at the first page
     SetFlashStage(TFlashStage::Transfer);
     SendTransferPage(firstPart);
 }

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 // The header is read by a plain copy of its bytes.
@@ -19,68 +21,106 @@ tProgramFlashPageConfirm PageConfirm;
 
 namespace {
 
+[[noreturn]] void Fail(const char* what, const std::string& name, const std::string& reason)
+{
+    throw EFlashFile(std::string(what) + " \"" + name + "\": " + reason);
+}
+
 [[noreturn]] void Fail(const char* what, const std::string& name, int err)
 {
-    throw EFlashFile(std::string(what) + " \"" + name + "\": " + std::strerror(err));
+    Fail(what, name, std::strerror(err));
 }
 
-struct TFileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using TFile = std::unique_ptr<std::FILE, TFileCloser>;
+const char* const cCannotOpen = "Nie można otworzyć pliku";
+const char* const cCannotRead = "Nie można odczytać pliku";
 
-TFile OpenForReading(const std::string& name)
-{
-    TFile f(std::fopen(name.c_str(), "rb"));
-    if (!f)
-        Fail("Nie można otworzyć pliku", name, errno);
-    return f;
-}
-
-// The file whole, as the temporary copy the load works from.
-std::vector<std::uint8_t> ReadWhole(const std::string& name)
-{
-    TFile f = OpenForReading(name);
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    for (;;) {
-        const std::size_t n = std::fread(chunk, 1, sizeof chunk, f.get());
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (n < sizeof chunk) {
-            if (std::ferror(f.get()))
-                Fail("Nie można odczytać pliku", name, errno ? errno : EIO);
-            return bytes;
-        }
-    }
-}
-
-void CopyToImage(const std::vector<std::uint8_t>& bytes, std::int32_t at)
+void CopyToImage(const std::uint8_t* bytes, std::size_t length, std::int32_t at)
 {
     // Bytes left by an earlier file never travel with this one.
     std::memset(FileFlash, 0, sizeof FileFlash);
     const std::size_t room = std::size_t(cFlashImageSize - at);
-    // An empty file has no data pointer to copy from.
-    if (!bytes.empty())
-        std::memcpy(FileFlash + at, bytes.data(), std::min(bytes.size(), room));
+    if (length > 0)
+        std::memcpy(FileFlash + at, bytes, std::min(length, room));
+}
+
+// Only a regular file has a length to go by; anything else (a directory,
+// a pipe, /dev/zero) holds no image or never ends.
+void RefuseOtherThanFile(const std::string& name, mode_t mode)
+{
+    if (S_ISREG(mode))
+        return;
+    if (S_ISDIR(mode))
+        Fail(cCannotOpen, name, EISDIR);
+    Fail(cCannotOpen, name,
+         S_ISFIFO(mode)   ? "It is a FIFO (named pipe), not a file"
+         : S_ISSOCK(mode) ? "It is a socket, not a file"
+                          : "It is a device, not a file");
 }
 
 } // namespace
 
+TUpdateFile::TUpdateFile(const std::string& name) : name_(name)
+{
+    // Looked at before it is opened: opening a device may already act on it
+    // (a serial port raises its lines).
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0)
+        Fail(cCannotOpen, name, errno);
+    RefuseOtherThanFile(name, st.st_mode);
+    // Not blocking: should a FIFO take the file's place meanwhile, the open
+    // must not wait for a writer; it is refused below.
+    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0)
+        Fail(cCannotOpen, name, errno);
+    if (::fstat(fd_, &st) != 0) {
+        const int err = errno;
+        ::close(fd_);
+        Fail(cCannotOpen, name, err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        RefuseOtherThanFile(name, st.st_mode);
+    }
+    // Reads wait as on any file from here on.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    size_ = std::int64_t(st.st_size);
+}
+
+TUpdateFile::~TUpdateFile()
+{
+    ::close(fd_);
+}
+
+std::size_t TUpdateFile::Read(std::uint8_t* out, std::size_t limit)
+{
+    std::size_t got = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd_, out + got, limit - got);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail(cCannotRead, name_, errno);
+        }
+        if (n == 0)
+            break;
+        got += std::size_t(n);
+    }
+    return got;
+}
+
 std::int32_t GetFileSize(const std::string& name)
 {
-    TFile f = OpenForReading(name);
-    if (std::fseek(f.get(), 0, SEEK_END) != 0)
-        Fail("Nie można odczytać pliku", name, errno);
-    const long n = std::ftell(f.get());
-    if (n < 0)
-        Fail("Nie można odczytać pliku", name, errno);
     // Anything beyond the 32-bit range is of the wrong length anyway.
-    return std::int32_t(std::min<long>(n, INT32_MAX));
+    return std::int32_t(std::min<std::int64_t>(TUpdateFile(name).Size(), INT32_MAX));
 }
 
 void LoadFromFile(const std::string& name)
 {
-    CopyToImage(ReadWhole(name), 0);
+    TUpdateFile f(name);
+    // Only what the image can hold is read, however long the file is.
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(cFlashImageSize));
+    const std::size_t n = f.Read(bytes.data(), bytes.size());
+    CopyToImage(bytes.data(), n, 0);
 }
 
 void PrepareToFlash()
@@ -112,17 +152,19 @@ bool CpuSizeSound(std::int32_t size)
 
 bool LoadCpuFirmware(const std::string& name)
 {
-    if (GetFileSize(name) != cCpuFileSize)
+    TUpdateFile f(name);
+    if (f.Size() != cCpuFileSize)
         return false;
-    const auto bytes = ReadWhole(name);
-    // The file may have changed since its length was taken.
-    if (bytes.size() != std::size_t(cCpuFileSize))
+    // One byte more than the file should hold: a file grown since its length
+    // was taken is of the wrong length too.
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(cCpuFileSize) + 1);
+    if (f.Read(bytes.data(), bytes.size()) != std::size_t(cCpuFileSize))
         return false;
     sflashrecord header;
     std::memcpy(&header, bytes.data(), sizeof header);
     if (!CpuSizeSound(header.size))
         return false;
-    CopyToImage(bytes, cCpuImageOffset);
+    CopyToImage(bytes.data(), std::size_t(cCpuFileSize), cCpuImageOffset);
     flashrec = header;
     PrepareToFlash();
     SendFlash.PartFileSize = CpuLastPart(header.size);

@@ -63,10 +63,30 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An update file opened for reading: a regular file only. A directory, a FIFO
+// or a device is refused with the reason. Raises EFlashFile.
+class TUpdateFile {
+public:
+    explicit TUpdateFile(const std::string& name);
+    ~TUpdateFile();
+    TUpdateFile(const TUpdateFile&) = delete;
+    TUpdateFile& operator=(const TUpdateFile&) = delete;
+    // Reads up to `limit` bytes on from where the last read ended; returns
+    // how many came before the file's end. Raises EFlashFile.
+    std::size_t Read(std::uint8_t* out, std::size_t limit);
+    // Its length when opened.
+    std::int64_t Size() const { return size_; }
+
+private:
+    std::string name_;
+    int fd_ = -1;
+    std::int64_t size_ = 0;
+};
+
 // Length of the named file in bytes. Raises EFlashFile.
 std::int32_t GetFileSize(const std::string& name);
-// Reads the file whole; clears the image, then copies the file's first
-// 1,048,328 bytes to it from index 0. Raises EFlashFile.
+// Clears the image, then reads the file's first 1,048,328 bytes into it
+// from index 0; nothing beyond them is read. Raises EFlashFile.
 void LoadFromFile(const std::string& name);
 // Cuts the whole image into the 4096 pages; PartSendCount and PartSendTry 0.
 void PrepareToFlash();
@@ -77,8 +97,8 @@ std::int32_t CpuLastPart(std::int32_t size);
 // A `size` whose pages all lie within the file.
 bool CpuSizeSound(std::int32_t size);
 
-// Loads a CPU firmware file: false (nothing changed) for a file of the wrong
-// length or a header `size` that is negative or points beyond the file.
+// Loads a CPU firmware file, its length taken from the open file: false
+// (nothing changed) for a file of the wrong length or a header `size` that is negative or points beyond the file.
 // Otherwise the image holds the file from index 4096 on, flashrec its header,
 // and the page table is ready with PartFileSize the last page. Raises EFlashFile.
 bool LoadCpuFirmware(const std::string& name);

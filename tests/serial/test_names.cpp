@@ -1,6 +1,9 @@
 // Texts and names of the serial component: error messages, speed names,
 // port names and the port list read from a sysfs tree.
 #include "serial/CPort.h"
+#include "serial/PortInfo.h"
+#include "tests/common/PortTree.h"
+#include "tests/common/Pty.h"
 
 #include <QtTest>
 
@@ -19,6 +22,16 @@ void MakeEntry(const QString& root, const QString& name, bool device, const char
         std::ofstream f((root + "/" + name + "/type").toStdString());
         f << type << "\n";
     }
+}
+
+// A port's details as one text, '|' between the fields; "-" for no port.
+QString Fields(const std::optional<TPortInfo>& i)
+{
+    if (!i)
+        return QStringLiteral("-");
+    return QString::fromStdString(i->port + "|" + i->byId + "|" + i->vid + "|" + i->pid + "|" + i->manufacturer + "|" +
+                                  i->product + "|" + i->serial + "|" + i->driver + "|" + AdapterIdentity(*i) + "|" +
+                                  AdapterWords(*i));
 }
 
 } // namespace
@@ -174,6 +187,101 @@ private slots:
             QCOMPARE(e.WinCode, ENOENT);
         }
         QCOMPARE(ports, std::vector<std::string>{"kept"});
+    }
+
+    void portDetailsFromSysfs_data()
+    {
+        QTest::addColumn<QString>("path"); // "@/": the tree's /dev
+        QTest::addColumn<QString>("fields"); // port|by-id|vid|pid|manufacturer|product|serial|driver|identity|words
+        const QString ftdiById = QStringLiteral("@/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        const QString ftdi = "@/ttyUSB0|" + ftdiById +
+                             "|0403|6001|FTDI|FT232R USB UART|A50285BI|ftdi_sio|serial A50285BI|FT232R USB UART (A50285BI)";
+        const QString uart = QStringLiteral("@/ttyS0|||||||serial8250||@/ttyS0");
+        QTest::newRow("usb-serial") << "@/ttyUSB0" << ftdi;
+        QTest::newRow("by its by-id link") << ftdiById << ftdi;
+        QTest::newRow("by its short name") << "ttyUSB0" << ftdi;
+        QTest::newRow("usb-serial without serial")
+            << "@/ttyUSB1"
+            << "@/ttyUSB1|@/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0|067b|2303|"
+               "Prolific Technology Inc.|USB-Serial Controller||pl2303|usb 067b:2303|USB-Serial Controller";
+        QTest::newRow("modem class") << "@/ttyACM0"
+                                     << "@/ttyACM0|@/serial/by-id/usb-Raspberry_Pi_Pico_E6616407E3646B2A-if00|2e8a|"
+                                        "000a|Raspberry Pi|Pico|E6616407E3646B2A|cdc_acm|serial E6616407E3646B2A|"
+                                        "Pico (E6616407E3646B2A)";
+        QTest::newRow("built-in uart") << "@/ttyS0" << uart;
+        QTest::newRow("as COM1") << "COM1" << uart;
+        for (const char* none : {"@/ttyS1", "@/tty1", "@/console", "/nonexistent/ttyUSB0", ""})
+            QTest::newRow(none) << none << "-";
+    }
+    void portDetailsFromSysfs()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, fields);
+        TPortTree tree;
+        tree.AddStandardSet();
+        fields.replace(QLatin1String("@/"), QString::fromStdString(tree.Dev("")));
+        path.replace(QLatin1String("@/"), QString::fromStdString(tree.Dev("")));
+        QCOMPARE(Fields(PortInfoFor(path.toStdString())), fields);
+        // The list says the same of the port, in the list's order.
+        QStringList listed;
+        for (const TPortInfo& i : ListPortInfos())
+            listed << Fields(i);
+        QVERIFY(fields == "-" || listed.contains(fields));
+        std::vector<std::string> ports;
+        EnumComPorts(ports);
+        QCOMPARE(ports, (std::vector<std::string>{tree.Dev("ttyACM0"), tree.Dev("ttyS0"), tree.Dev("ttyUSB0"), tree.Dev("ttyUSB1")}));
+    }
+
+    void adapterTextsAreMadePrintable()
+    {
+        TPortTree tree;
+        TUsbAdapter a = TPortTree::Ftdi();
+        a.product = "FT232R\x1b]0;owned\x07 \xc2\x9b" "2J UART\xc3\xb3";
+        tree.AddUsb(a);
+        QCOMPARE(PortInfoFor(tree.Dev("ttyUSB0"))->product, std::string("FT232R?]0;owned? ?2J UART\xc3\xb3"));
+    }
+
+    void portBySerialNumber_data()
+    {
+        QTest::addColumn<QString>("sn");
+        QTest::addColumn<QString>("port"); // "": none
+        QTest::addColumn<bool>("twin");    // a second adapter reports A50285BI too
+        QTest::newRow("usb-serial") << "A50285BI" << "ttyUSB0" << false;
+        QTest::newRow("with its prefix") << "serial:A50285BI" << "ttyUSB0" << false;
+        QTest::newRow("modem class") << "E6616407E3646B2A" << "ttyACM0" << false;
+        QTest::newRow("no such adapter") << "A50285BJ" << "" << false;
+        QTest::newRow("case counts") << "a50285bi" << "" << false;
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("two adapters, one number") << "A50285BI" << "" << true;
+    }
+    void portBySerialNumber()
+    {
+        QFETCH(QString, sn);
+        QFETCH(QString, port);
+        QFETCH(bool, twin);
+        TPortTree tree;
+        tree.AddStandardSet();
+        std::vector<std::string> present{"stale"}, expected{"E6616407E3646B2A", "A50285BI"};
+        if (twin) {
+            tree.AddUsb({"ttyUSB2", "0403", "6001", "", "", "A50285BI", "ftdi_sio", ""});
+            expected.push_back("A50285BI");
+        }
+        const auto found = PortBySerial(sn.toStdString(), &present);
+        QCOMPARE(found ? found->port : std::string(), port.isEmpty() ? std::string() : tree.Dev(port.toStdString()));
+        QCOMPARE(present, expected);
+    }
+
+    void byIdLinkOpensAsAnyPath()
+    {
+        TPortTree tree;
+        tree.AddStandardSet();
+        TPty pty(EPtyEnd::WatchedMaster);
+        QVERIFY(pty.Ok() && tree.Plug("ttyUSB0", pty.SlavePath()));
+        TComPort port(nullptr);
+        port.SetPort(PortBySerial("A50285BI").value().byId);
+        port.Open();
+        QCOMPARE(port.WriteStr("\x1b"), 1);
+        QCOMPARE(pty.Receive(1), std::string("\x1b"));
     }
 
     void portListOfThisMachine()

@@ -5,7 +5,12 @@
 
 #include "serial/CPort.h"
 #include "serial/CPortCtl.h"
+#include "tests/common/PortTree.h"
+#include "tests/update/UpdateFiles.h"
 #include "ui/MainUnit.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
 
 #include <QDir>
 #include <QPushButton>
@@ -128,6 +133,88 @@ private slots:
         QCOMPARE(ComboItems(f.cbComName), (QStringList{"/nonexistent/qv-tty0", path}));
         QCOMPARE(f.cbComName->GetText(), path.toStdString());
         QCOMPARE(scope.dialogs.Count(), 0);
+    }
+
+    void dropDownNamesTheAdapters()
+    {
+        TPortTree tree;
+        tree.AddStandardSet();
+        TDialogsScope scope;
+        const std::string byId = PortBySerial("A50285BI").value().byId; // a by-id link works as any path
+        TMainForm f(byId);
+        DropDown(*f.cbComName);
+        const QString dev = Q(tree.Dev("")), usb0 = QStringLiteral("  FT232R USB UART (A50285BI)");
+        QCOMPARE(ComboItems(f.cbComName), (QStringList{dev + "ttyACM0", dev + "ttyS0", dev + "ttyUSB0", dev + "ttyUSB1", Q(byId)}));
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(f.cbComName->view());
+        QStringList entries;
+        for (int i = 0; list && i < list->childCount(); ++i)
+            entries << list->child(i)->text(QAccessible::Name);
+        QCOMPARE(entries, (QStringList{dev + "ttyACM0  Pico (E6616407E3646B2A)", dev + "ttyS0", dev + "ttyUSB0" + usb0,
+                                       dev + "ttyUSB1  USB-Serial Controller", Q(byId) + usb0}));
+        QCOMPARE(f.cbComName->GetText(), byId);
+        // Another adapter under the chosen name: its entry follows, the name stays.
+        QVERIFY(ChooseItem(f.cbComName, dev + "ttyUSB1"));
+        tree.AddUsb({"ttyUSB1", "1a86", "7523", "", "USB Serial", "", "ch341", ""});
+        DropDown(*f.cbComName);
+        QCOMPARE(f.cbComName->itemData(3, TComComboBox::cEntryRole).toString(), dev + "ttyUSB1  USB Serial");
+        QCOMPARE(f.cbComName->GetText(), tree.Dev("ttyUSB1"));
+        QCOMPARE(f.ComPort1->Port(), tree.Dev("ttyUSB1"));
+    }
+
+    void otherAdapterUnderTheNameMidUpdate_data()
+    {
+        QTest::addColumn<QString>("serial"); // of the adapter that comes back under the name
+        QTest::addColumn<QString>("words");  // "": the same adapter, the update goes on
+        QTest::newRow("same adapter") << "A50285BI" << "";
+        QTest::newRow("other serial") << "FTB00002" << "FT232R USB UART (FTB00002)";
+        QTest::newRow("no serial") << "" << "FT232R USB UART";
+    }
+    void otherAdapterUnderTheNameMidUpdate()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QString, words);
+        TPortTree tree;
+        tree.AddStandardSet();
+        TEmulator::Options o;
+        o.pace = false;
+        TWindowRig rig(o);
+        TEmulator other(o);
+        std::atomic<int> pages{0};
+        rig.emu.OnFrame([&](const std::string&, bool) { // the third page is never confirmed
+            if (++pages == 3)
+                rig.emu.DropAnswers(1);
+        });
+        QVERIFY(rig.emu.Start() && other.Start() && tree.Plug("ttyUSB0", rig.emu.SlavePath()));
+        rig.form = std::make_unique<TMainForm>(tree.Dev("ttyUSB0"));
+        TMainForm& f = rig.F();
+        QTemporaryDir dir;
+        rig.dialogs.fileToPick = WriteFile(dir, QStringLiteral("cpu.bin"), CpuFile(1000));
+        rig.dialogs.answer = true;
+        rig.dialogs.onMessage = [&](const QString& text) { rig.dialogs.answer = !text.startsWith("Nie można wysłać"); };
+        f.btnFlash->click();
+        QVERIFY(WaitUntil([&] { return pages == 3; }));
+        // Pulled out; the name comes back on an adapter reporting `serial`.
+        TUsbAdapter back = TPortTree::Ftdi();
+        back.serial = serial.toStdString();
+        tree.AddUsb(back);
+        QVERIFY(tree.Plug("ttyUSB0", other.SlavePath()));
+        rig.emu.Unplug();
+        QVERIFY(WaitUntil([&] { return f.FlashStage == TMainForm::TFlashStage::Idle; }, 15000));
+        const QString text = QStringLiteral("Port %1 prowadzi teraz do innego adaptera (%2) niż ten, na którym zaczęła "
+                                            "się aktualizacja (FT232R USB UART (A50285BI)). Strona nie została wysłana.")
+                                 .arg(Q(tree.Dev("ttyUSB0")), words);
+        if (words.isEmpty()) { // resent there, and on to command 3
+            QCOMPARE(other.PageAddresses().front(), std::uint32_t(cCpuFirstPart + 2) << 8);
+            QVERIFY(WaitUntil([&] { return LogLines(f).constLast() == QStringLiteral("cmd_UpgradeCPU"); }));
+            QVERIFY(!rig.dialogs.details.join('\n').contains(QStringLiteral("innego adaptera")));
+        } else { // not a byte to it; told in the page's box and the log
+            QCOMPARE(other.Frames().size(), std::size_t(0));
+            QCOMPARE(rig.dialogs.messages.filter("Nie można wysłać").constFirst(),
+                     QStringLiteral("Nie można wysłać strony %1 do Quorvantela.").arg(cCpuFirstPart + 2));
+            QCOMPARE(rig.dialogs.details.filter(QStringLiteral("innego adaptera")), QStringList{text});
+            QVERIFY(LogLines(f).contains(text) && !f.ComPort1->Connected());
+        }
+        rig.form.reset();
     }
 
     void failureReasonInDetailsAndLog_data()

@@ -2,11 +2,27 @@
 #include "UpdateFiles.h"
 
 #include "protocol/flashpage.h"
+#include "update/FileFacts.h"
 #include "update/flash.h"
 
 #include <QtTest>
 
+#include <functional>
+#include <sys/stat.h>
+
 namespace {
+// The peak of resident memory, VmHWM, in KiB.
+long PeakKiB()
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').at(0).toLong();
+    return -1;
+}
+
 QByteArray PageBytes(int k)
 {
     return QByteArray(reinterpret_cast<const char*>(SendFlash.Part[k].buf), int(cFlashPageSize));
@@ -92,23 +108,77 @@ private slots:
 
     void unreadableFile_data()
     {
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("name"); // made by the row: "fifo" a FIFO; "/..." as it is
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing") << QStringLiteral("missing.qgf") << QString::fromUtf8(std::strerror(ENOENT));
         QTest::newRow("directory") << QStringLiteral(".") << QString::fromUtf8(std::strerror(EISDIR));
+        QTest::newRow("FIFO without a writer") << QStringLiteral("fifo") << QStringLiteral("It is a FIFO");
+        QTest::newRow("endless device") << QStringLiteral("/dev/zero") << QStringLiteral("It is a device");
     }
     void unreadableFile()
     {
         QFETCH(QString, name);
         QFETCH(QString, reason);
-        const std::string path = dir.filePath(name).toStdString();
-        try {
-            LoadFromFile(path);
-            QFAIL("no error");
-        } catch (const EFlashFile& e) {
-            const QString text = QString::fromUtf8(e.what());
-            QVERIFY2(text.contains(QString::fromStdString(path)) && text.contains(reason), e.what());
+        const std::string path = name.startsWith('/') ? name.toStdString() : dir.filePath(name).toStdString();
+        if (name == "fifo")
+            QVERIFY(::mkfifo(path.c_str(), 0600) == 0 || errno == EEXIST);
+        // Every way in refuses it alike, and a refused CPU file changes nothing.
+        const int before = SendFlash.PartFileSize;
+        const std::function<void()> loads[] = {[&] { LoadFromFile(path); }, [&] { LoadGraphics(path); },
+                                               [&] { LoadCpuFirmware(path); }, [&] { FileSha256(path); },
+                                               [&] { InspectUpdateFile(path, true); }};
+        for (const auto& load : loads) {
+            try {
+                load();
+                QFAIL("no error");
+            } catch (const EFlashFile& e) {
+                const QString text = QString::fromUtf8(e.what());
+                QVERIFY2(text.contains(QString::fromStdString(path)) && text.contains(reason), e.what());
+            }
         }
+        QCOMPARE(SendFlash.PartFileSize, before);
+    }
+
+    void longFileReadBounded()
+    {
+        // 600 MB, sparse: only the image's bytes are read, so the peak of
+        // resident memory grows by about the image, not by the file.
+        const QString path = dir.filePath("long.qgf");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write(Pattern(1048576, 4)) == 1048576 && f.resize(600LL << 20));
+        f.close();
+        QFile reset("/proc/self/clear_refs"); // "5": the peak starts afresh
+        QVERIFY(reset.open(QIODevice::WriteOnly) && reset.write("5") == 1);
+        reset.close();
+        const long before = PeakKiB();
+        LoadGraphics(path.toStdString());
+        QVERIFY2(PeakKiB() - before < 32 * 1024, qPrintable(QString::number(PeakKiB() - before)));
+        QCOMPARE(PageBytes(4095).left(8), Pattern(1048576, 4).mid(1048320, 8));
+    }
+
+    void sha256_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("digest");
+        QTest::newRow("empty") << QByteArray()
+                               << "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+        QTest::newRow("abc") << QByteArray("abc")
+                             << "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+        QTest::newRow("56 bytes, two blocks of padding")
+            << QByteArray("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
+            << "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1";
+        QTest::newRow("112 bytes")
+            << QByteArray("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu")
+            << "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1";
+        QTest::newRow("a million a, read in pieces") << QByteArray(1000000, 'a')
+                                                     << "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+    }
+    void sha256()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, digest);
+        QCOMPARE(QString::fromStdString(FileSha256(Path("sha.bin", bytes))), digest);
     }
 
     void pageFrame()
