@@ -42,6 +42,7 @@ public:
 private:
     void LogLine(const std::string& text) override { out.LogLine(text); }
     void Retry(std::uint8_t code, int page, int attempt) override { out.Retry(code, page, attempt); }
+    void Refusal(std::uint8_t response, int page) override;
     // The page gap is waited here, so that a stop ends it at once.
     void PageConfirmed(int page) override;
 

@@ -91,7 +91,10 @@ private slots:
     void json_data();
     void json();
     void jsonLive();
+    void lineLost_data();
     void lineLost();
+    void refused_data();
+    void refused();
 
 private:
     std::unique_ptr<TCliRig> rig;
@@ -496,20 +499,77 @@ void TestCliProgram::jsonLive()
     QCOMPARE(Finish(p).code, 0);
 }
 
+void TestCliProgram::lineLost_data()
+{
+    QTest::addColumn<bool>("atCommand3"); // else at a random page
+    QTest::addColumn<QString>("message");
+    QTest::newRow("at a random page") << false
+                                      << "the line to the controller was lost at page (\\d+); pages 16-(\\d+) confirmed, "
+                                         "no CPU command sent";
+    QTest::newRow("while command 3's answer is awaited")
+        << true << "the line to the controller was lost while command 3's answer was awaited(); pages 16-(783) "
+                   "confirmed, command 3 was already sent";
+}
+
 void TestCliProgram::lineLost()
 {
+    QFETCH(bool, atCommand3);
+    QFETCH(QString, message);
     const QByteArray file = CpuFile(192256);
+    if (atCommand3)
+        rig->SetHook([&](const std::string& f) {
+            if (f.size() > 1 && std::uint8_t(f[1]) == cmd_UpgreadeCPU)
+                rig->emu.DropAnswers(1);
+        });
     QProcess p;
     StartCli(p, {"--port", port, "update-cpu", WriteFile(dir, "p.bin", file), "--fast"});
-    QVERIFY(rig->emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(3, 700)), 60000));
+    if (atCommand3)
+        QVERIFY(WaitUntil([&] { return HasCode(rig->emu, cmd_UpgreadeCPU); }, 60000));
+    else
+        QVERIFY(rig->emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(3, 700)), 60000));
     rig->emu.Unplug();
     const TRun r = Finish(p);
     QCOMPARE(r.code, 1);
     const QRegularExpressionMatch m =
-        QRegularExpression("quorvantel-cli: the line to the controller was lost at page (\\d+); pages 16-(\\d+) confirmed, "
-                           "no CPU command sent. Go on with:\n  quorvantel-cli .* --resume\n$")
-            .match(r.err);
-    QVERIFY2(m.hasMatch() && m.captured(1).toInt() == m.captured(2).toInt() + 1, qPrintable(r.err));
+        QRegularExpression("quorvantel-cli: " + message + ". Go on with:\n  quorvantel-cli .* --resume\n$").match(r.err);
+    QVERIFY2(m.hasMatch() && (atCommand3 || m.captured(1).toInt() == m.captured(2).toInt() + 1), qPrintable(r.err));
+}
+
+void TestCliProgram::refused_data()
+{
+    QTest::addColumn<QStringList>("args"); // "F" a CPU file
+    QTest::addColumn<int>("code"); // the frame whose answer refuses: a command code, or 11 with its page
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a command") << QStringList{"test"} << int(cmd_TestConnect) << -1
+                               << "quorvantel-cli: the controller answered Wrong (2)\n";
+    QTest::newRow("a page, at every try") << QStringList{"update-cpu", "F"} << int(cmd_ProgramFlashPage) << 30
+                                          << "the controller answered Wrong (2) for page 30; pages 16-29 confirmed, no "
+                                             "CPU command sent. Go on with:";
+    QTest::newRow("command 3") << QStringList{"update-cpu", "F"} << int(cmd_UpgreadeCPU) << -1
+                               << "the controller answered Wrong (2) to command 3; pages 16-783 confirmed, command 3 "
+                                  "was already sent. Go on with:";
+}
+
+void TestCliProgram::refused()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(int, page);
+    QFETCH(QString, message);
+    args.replaceInStrings(QRegularExpression("^F$"), WriteFile(dir, "r.bin", CpuFile(192256)));
+    rig->SetHook([&](const std::string& f) {
+        if (f.size() > 1 && std::uint8_t(f[1]) == code && (page < 0 || PageOf(f) == page))
+            rig->emu.SetResponse(rec_ResponseWrong);
+    });
+    const TRun r = Cli(QStringList{"--port", port, "--retries", "2"} + args);
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    // A page is tried 1 + --retries times, a command once.
+    int sent = 0;
+    for (const std::string& f : rig->emu.Frames())
+        sent += std::uint8_t(f[1]) == code && (page < 0 || PageOf(f) == page);
+    QCOMPARE(sent, page < 0 ? 1 : 3);
 }
 
 QTEST_GUILESS_MAIN(TestCliProgram)
