@@ -357,9 +357,11 @@ void TestCliProgram::stopSignals_data()
     QTest::addColumn<int>("signal");
     QTest::addColumn<bool>("cpu");
     QTest::addColumn<bool>("lastPage"); // else at a random page
-    QTest::newRow("SIGHUP, graphics") << int(SIGHUP) << false << false;
-    QTest::newRow("SIGTERM, CPU firmware") << int(SIGTERM) << true << false;
-    QTest::newRow("Ctrl+C at the last page: command 3 alone is left") << int(SIGINT) << true << true;
+    QTest::addColumn<bool>("deaf"); // no answer after the signal: left at 115200
+    QTest::newRow("SIGHUP, graphics") << int(SIGHUP) << false << false << false;
+    QTest::newRow("SIGTERM, CPU firmware") << int(SIGTERM) << true << false << false;
+    QTest::newRow("Ctrl+C at the last page: command 3 alone is left") << int(SIGINT) << true << true << false;
+    QTest::newRow("SIGTERM, graphics, deaf after it: resumed from 115200") << int(SIGTERM) << false << false << true;
 }
 
 void TestCliProgram::stopSignals()
@@ -367,6 +369,7 @@ void TestCliProgram::stopSignals()
     QFETCH(int, signal);
     QFETCH(bool, cpu);
     QFETCH(bool, lastPage);
+    QFETCH(bool, deaf);
     const QByteArray file = cpu ? CpuFile(192256) : Pattern(300000, 3);
     const int first = cpu ? 16 : 0, last = cpu ? 783 : 4095;
     const int at = lastPage ? last : int(QRandomGenerator::global()->bounded(first + 1, last));
@@ -376,29 +379,36 @@ void TestCliProgram::stopSignals()
     const auto pid = pid_t(p.processId());
     // Signalled while page `at` is on the line, before its confirmation.
     rig->SetHook([&, pid](const std::string& f) {
-        if (PageOf(f) == at)
+        if (PageOf(f) == at) {
             ::kill(pid, signal);
+            rig->emu.SetLoopback(deaf); // deaf: it stays at 115200
+        }
     });
     const TRun r = Finish(p);
     QCOMPARE(r.code, 128 + signal);
-    QVERIFY2(r.err.contains(QStringLiteral("interrupted; pages %1-%2 confirmed").arg(first).arg(at)), qPrintable(r.err));
+    const int confirmed = deaf ? at - 1 : at;
+    QVERIFY2(r.err.contains(QStringLiteral("interrupted; pages %1-%2 confirmed").arg(first).arg(confirmed)), qPrintable(r.err));
     QVERIFY2(r.err.endsWith("Go on with:\n  quorvantel-cli " + args.join(' ') + " --resume\n"), qPrintable(r.err));
-    QCOMPARE(int(rig->emu.PageAddresses().size()), at - first + 1);
+    QCOMPARE(int(rig->emu.PageAddresses().size()), confirmed - first + 1); // a loopback stores none
     QVERIFY(!HasCode(rig->emu, cmd_UpgreadeCPU));
-    QTRY_COMPARE(rig->emu.Speed(), 9600);
+    if (!deaf)
+        QTRY_COMPARE(rig->emu.Speed(), 9600);
 
     rig->SetHook({});
+    if (deaf)
+        QCOMPARE(rig->emu.Speed(), 115200);
+    rig->emu.SetLoopback(false);
     rig->emu.ClearLog();
     const TRun resumed = Cli(args + QStringList{"--resume"});
     QCOMPARE(resumed.code, 0);
-    QCOMPARE(int(rig->emu.PageAddresses().size()), last - at);
+    QCOMPARE(int(rig->emu.PageAddresses().size()), last - confirmed);
     if (lastPage)
         QCOMPARE(rig->emu.Frames().size(), std::size_t(1));
     if (cpu) {
         QCOMPARE(Flash(rig->emu, 4096, file.size()), file);
         QCOMPARE(HexOf(rig->emu.Frames().back()), cCommand3);
     } else {
-        QCOMPARE(rig->emu.PageAddresses().front(), std::uint32_t(at + 1) * 256);
+        QCOMPARE(rig->emu.PageAddresses().front(), std::uint32_t(confirmed + 1) * 256);
         QCOMPARE(Flash(rig->emu, 0, TEmulator::cFlashSize), GraphicsFlash(file));
     }
     QTRY_COMPARE(rig->emu.Speed(), 9600);
