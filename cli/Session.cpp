@@ -28,7 +28,13 @@ void TSession::PageConfirmed(int page)
 void TSession::Refusal(std::uint8_t response, int page)
 {
     if (page >= 0) // a command's refusal ends it, with these words
-        out.Note(RefusedText(response, page));
+        refusal_ = RefusedText(response, page);
+}
+
+void TSession::Retry(std::uint8_t code, int page, int attempt)
+{
+    out.Resend(code, page, attempt, page >= 0 && !refusal_.empty() ? refusal_ : "no answer");
+    refusal_.clear();
 }
 
 int TSession::StopCode() const

@@ -91,6 +91,7 @@ private slots:
     void json_data();
     void json();
     void jsonLive();
+    void gapInterrupted();
     void lineLost_data();
     void lineLost();
     void refused_data();
@@ -509,6 +510,18 @@ void TestCliProgram::jsonLive()
     QCOMPARE(Finish(p).code, 0);
 }
 
+void TestCliProgram::gapInterrupted()
+{
+    QProcess p;
+    StartCli(p, {"--port", port, "--page-gap", "10000", "update-gfx", WriteFile(dir, "g.qgf", Pattern(3000, 1))});
+    QVERIFY(rig->emu.WaitForAnswers(1, 20000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    // Well inside the 10 s gap.
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("interrupted; pages 0-0 confirmed"));
+}
+
 void TestCliProgram::lineLost_data()
 {
     QTest::addColumn<bool>("atCommand3"); // else at a random page
@@ -575,6 +588,9 @@ void TestCliProgram::refused()
     const TRun r = Cli(QStringList{"--port", port, "--retries", "2"} + args);
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    if (page >= 0)
+        QVERIFY2(r.err.contains("the controller answered Wrong (2) for page 30, page 30 sent again (resend 2)\n"),
+                 qPrintable(r.err));
     // A page is tried 1 + --retries times, a command once.
     int sent = 0;
     for (const std::string& f : rig->emu.Frames())
