@@ -8,6 +8,7 @@
 #include "content/TextRecords.h"
 #include "protocol/exchange.h"
 #include "serial/OpenFailure.h"
+#include "serial/PortInfo.h"
 #include "update/flash.h"
 
 #include <QString>
@@ -128,11 +129,18 @@ int SpeedCommand(TRunContext& c)
 
 int Ports(TRunContext& c)
 {
-    std::vector<std::string> ports;
-    EnumComPorts(ports);
-    for (const std::string& p : ports)
-        c.out.Port(p, {{"port", p}, {"by_id", ""}, {"vid", ""}, {"pid", ""}, {"manufacturer", ""}, {"product", ""},
-                       {"serial", ""}, {"driver", ""}});
+    for (const TPortInfo& p : ListPortInfos()) {
+        // The path, then what is known of the adapter.
+        std::string line = p.port;
+        const std::string usb = p.vid.empty() ? "" : p.vid + ":" + p.pid;
+        for (const std::string& part : {p.product, p.manufacturer, usb, p.serial.empty() ? "" : "serial " + p.serial,
+                                        p.driver, p.byId})
+            if (!part.empty())
+                line += "  " + part;
+        c.out.Port(line, {{"port", p.port}, {"by_id", p.byId}, {"vid", p.vid}, {"pid", p.pid},
+                          {"manufacturer", p.manufacturer}, {"product", p.product}, {"serial", p.serial},
+                          {"driver", p.driver}});
+    }
     c.out.Result("");
     return exitDone;
 }
@@ -149,7 +157,7 @@ const char* const cUpdateHelp = "; --fast runs the transfer at 115200 bit/s, --r
 const std::vector<TCommandSpec>& CommandTable()
 {
     static const std::vector<TCommandSpec> table = {
-        {"ports", 0, 0, "", {}, "the serial ports present, one per line", false, Ports},
+        {"ports", 0, 0, "", {}, "the serial ports present, one per line, with what their adapters tell of themselves", false, Ports},
         {"test", 0, 0, "", {}, "connection test", true, Plain<cmd_TestConnect>},
         {"restart", 0, 0, "", {}, "restart the controller", true, Plain<cmd_Restart>},
         {"clear", 0, 0, "", {}, "clear the screen", true, Plain<cmd_FillScreen>},

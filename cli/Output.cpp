@@ -184,10 +184,12 @@ void TOutput::LogLine(const std::string& line)
          "); the rest is not logged");
 }
 
-void TOutput::Retry(std::uint8_t code, int page, int attempt)
+void TOutput::Retry(std::uint8_t code, int page, int attempt) { Resend(code, page, attempt, "no answer"); }
+
+void TOutput::Resend(std::uint8_t code, int page, int attempt, const std::string& why)
 {
     const std::string what = page >= 0 ? "page " + std::to_string(page) : "command " + std::to_string(code);
-    const std::string text = "no answer, " + what + " sent again (resend " + std::to_string(attempt) + ")";
+    const std::string text = why + ", " + what + " sent again (resend " + std::to_string(attempt) + ")";
     if (json_)
         Json("retry", page, attempt, -1, text);
     else

@@ -38,6 +38,8 @@ public:
 
     void LogLine(const std::string& line) override;
     void Retry(std::uint8_t code, int page, int attempt) override;
+    // A resend for `why` ("no answer", or the controller's refusal).
+    void Resend(std::uint8_t code, int page, int attempt, const std::string& why);
     void PageConfirmed(int page) override;
 
     // One JSON event line, every key present.

@@ -1,5 +1,7 @@
 #include "ResumeRecord.h"
 
+#include "serial/PortInfo.h"
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -51,6 +53,10 @@ std::string ResumeFolder()
 
 std::string PortIdentity(const std::string& port)
 {
+    // A USB adapter's serial number follows it to another name.
+    const auto info = port.rfind("serial:", 0) == 0 ? PortBySerial(port.substr(7)) : PortInfoFor(port);
+    if (info && !info->serial.empty())
+        return AdapterIdentity(*info);
     char resolved[PATH_MAX];
     if (::realpath(port.c_str(), resolved))
         return resolved;

@@ -25,7 +25,8 @@ struct TResumeRecord {
     static void Remove(const std::string& port);
 };
 
-// What tells this port from another across runs: the resolved device path.
+// What tells this port from another across runs: its USB adapter's serial
+// number ("serial A50285BI") where it has one, else its resolved device path.
 std::string PortIdentity(const std::string& port);
 // The folder of the records.
 std::string ResumeFolder();

@@ -25,6 +25,18 @@ void TSession::PageConfirmed(int page)
         std::this_thread::sleep_for(std::min<TClock::duration>(end - TClock::now(), std::chrono::milliseconds(5)));
 }
 
+void TSession::Refusal(std::uint8_t response, int page)
+{
+    if (page >= 0) // a command's refusal ends it, with these words
+        refusal_ = RefusedText(response, page);
+}
+
+void TSession::Retry(std::uint8_t code, int page, int attempt)
+{
+    out.Resend(code, page, attempt, page >= 0 && !refusal_.empty() ? refusal_ : "no answer");
+    refusal_.clear();
+}
+
 int TSession::StopCode() const
 {
     const int signal = context_.signal.load();
@@ -36,6 +48,10 @@ int TSession::Fail(TExchangeResult r)
     if (r == TExchangeResult::Interrupted) {
         out.Error("interrupted", StopCode());
         return StopCode();
+    }
+    if (r == TExchangeResult::Refused) {
+        out.Error(RefusedText(ex.LastResponse()), exitNoAnswer);
+        return exitNoAnswer;
     }
     out.Error(cNoAnswer, exitNoAnswer);
     return exitNoAnswer;
@@ -49,7 +65,7 @@ TExchangeResult TSession::SwitchSpeed(int to, int retries)
         line.SetSpeed(to);
         return r;
     }
-    if (r == TExchangeResult::Interrupted)
+    if (r == TExchangeResult::Interrupted || r == TExchangeResult::Refused)
         return r;
     // The controller may have switched with its answer lost: ask it at the new speed.
     line.SetSpeed(to);

@@ -41,9 +41,12 @@ public:
 
 private:
     void LogLine(const std::string& text) override { out.LogLine(text); }
-    void Retry(std::uint8_t code, int page, int attempt) override { out.Retry(code, page, attempt); }
+    // A page resent after a refusal says so.
+    void Retry(std::uint8_t code, int page, int attempt) override;
+    void Refusal(std::uint8_t response, int page) override;
     // The page gap is waited here, so that a stop ends it at once.
     void PageConfirmed(int page) override;
 
     const TRunContext& context_;
+    std::string refusal_; // the refusal of the page on the line, until its resend
 };

@@ -122,7 +122,9 @@ int TUpdate::Run()
             if (r == TExchangeResult::Interrupted)
                 return s_.Fail(r);
             if (r != TExchangeResult::Answered) {
-                s_.out.Error("the controller did not switch to 115200 bit/s; nothing was sent", exitNoAnswer);
+                const std::string why = r == TExchangeResult::Refused ? RefusedText(s_.ex.LastResponse()) + ": it"
+                                                                      : std::string("the controller");
+                s_.out.Error(why + " did not switch to 115200 bit/s; nothing was sent", exitNoAnswer);
                 return exitNoAnswer;
             }
         }
@@ -161,6 +163,8 @@ int TUpdate::Command3()
         command3Sent_ = false;
         return Stopped(r);
     }
+    if (r == TExchangeResult::Refused)
+        return Stopped(r, RefusedText(s_.ex.LastResponse()) + " to command 3");
     if (r != TExchangeResult::Answered)
         return Stopped(r, std::string(cNoAnswer) + " (command 3)");
     s_.line.SetSpeed(9600);
@@ -207,6 +211,8 @@ int TUpdate::Stopped(TExchangeResult r, const std::string& why)
     std::string text;
     if (r == TExchangeResult::Interrupted) {
         text = "interrupted; ";
+    } else if (r == TExchangeResult::Refused && inTransfer_) {
+        text = RefusedText(s_.ex.LastResponse(), next_) + "; ";
     } else if (!why.empty()) {
         text = why + (inTransfer_ ? " at page " + std::to_string(next_) : "") + "; ";
     } else {

@@ -91,7 +91,11 @@ private slots:
     void json_data();
     void json();
     void jsonLive();
+    void gapInterrupted();
+    void lineLost_data();
     void lineLost();
+    void refused_data();
+    void refused();
 
 private:
     std::unique_ptr<TCliRig> rig;
@@ -354,9 +358,11 @@ void TestCliProgram::stopSignals_data()
     QTest::addColumn<int>("signal");
     QTest::addColumn<bool>("cpu");
     QTest::addColumn<bool>("lastPage"); // else at a random page
-    QTest::newRow("SIGHUP, graphics") << int(SIGHUP) << false << false;
-    QTest::newRow("SIGTERM, CPU firmware") << int(SIGTERM) << true << false;
-    QTest::newRow("Ctrl+C at the last page: command 3 alone is left") << int(SIGINT) << true << true;
+    QTest::addColumn<bool>("deaf"); // no answer after the signal: left at 115200
+    QTest::newRow("SIGHUP, graphics") << int(SIGHUP) << false << false << false;
+    QTest::newRow("SIGTERM, CPU firmware") << int(SIGTERM) << true << false << false;
+    QTest::newRow("Ctrl+C at the last page: command 3 alone is left") << int(SIGINT) << true << true << false;
+    QTest::newRow("SIGTERM, graphics, deaf after it: resumed from 115200") << int(SIGTERM) << false << false << true;
 }
 
 void TestCliProgram::stopSignals()
@@ -364,6 +370,7 @@ void TestCliProgram::stopSignals()
     QFETCH(int, signal);
     QFETCH(bool, cpu);
     QFETCH(bool, lastPage);
+    QFETCH(bool, deaf);
     const QByteArray file = cpu ? CpuFile(192256) : Pattern(300000, 3);
     const int first = cpu ? 16 : 0, last = cpu ? 783 : 4095;
     const int at = lastPage ? last : int(QRandomGenerator::global()->bounded(first + 1, last));
@@ -373,29 +380,36 @@ void TestCliProgram::stopSignals()
     const auto pid = pid_t(p.processId());
     // Signalled while page `at` is on the line, before its confirmation.
     rig->SetHook([&, pid](const std::string& f) {
-        if (PageOf(f) == at)
+        if (PageOf(f) == at) {
             ::kill(pid, signal);
+            rig->emu.SetLoopback(deaf); // deaf: it stays at 115200
+        }
     });
     const TRun r = Finish(p);
     QCOMPARE(r.code, 128 + signal);
-    QVERIFY2(r.err.contains(QStringLiteral("interrupted; pages %1-%2 confirmed").arg(first).arg(at)), qPrintable(r.err));
+    const int confirmed = deaf ? at - 1 : at;
+    QVERIFY2(r.err.contains(QStringLiteral("interrupted; pages %1-%2 confirmed").arg(first).arg(confirmed)), qPrintable(r.err));
     QVERIFY2(r.err.endsWith("Go on with:\n  quorvantel-cli " + args.join(' ') + " --resume\n"), qPrintable(r.err));
-    QCOMPARE(int(rig->emu.PageAddresses().size()), at - first + 1);
+    QCOMPARE(int(rig->emu.PageAddresses().size()), confirmed - first + 1); // a loopback stores none
     QVERIFY(!HasCode(rig->emu, cmd_UpgreadeCPU));
-    QTRY_COMPARE(rig->emu.Speed(), 9600);
+    if (!deaf)
+        QTRY_COMPARE(rig->emu.Speed(), 9600);
 
     rig->SetHook({});
+    if (deaf)
+        QCOMPARE(rig->emu.Speed(), 115200);
+    rig->emu.SetLoopback(false);
     rig->emu.ClearLog();
     const TRun resumed = Cli(args + QStringList{"--resume"});
     QCOMPARE(resumed.code, 0);
-    QCOMPARE(int(rig->emu.PageAddresses().size()), last - at);
+    QCOMPARE(int(rig->emu.PageAddresses().size()), last - confirmed);
     if (lastPage)
         QCOMPARE(rig->emu.Frames().size(), std::size_t(1));
     if (cpu) {
         QCOMPARE(Flash(rig->emu, 4096, file.size()), file);
         QCOMPARE(HexOf(rig->emu.Frames().back()), cCommand3);
     } else {
-        QCOMPARE(rig->emu.PageAddresses().front(), std::uint32_t(at + 1) * 256);
+        QCOMPARE(rig->emu.PageAddresses().front(), std::uint32_t(confirmed + 1) * 256);
         QCOMPARE(Flash(rig->emu, 0, TEmulator::cFlashSize), GraphicsFlash(file));
     }
     QTRY_COMPARE(rig->emu.Speed(), 9600);
@@ -496,20 +510,92 @@ void TestCliProgram::jsonLive()
     QCOMPARE(Finish(p).code, 0);
 }
 
+void TestCliProgram::gapInterrupted()
+{
+    QProcess p;
+    StartCli(p, {"--port", port, "--page-gap", "10000", "update-gfx", WriteFile(dir, "g.qgf", Pattern(3000, 1))});
+    QVERIFY(rig->emu.WaitForAnswers(1, 20000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    // Well inside the 10 s gap.
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("interrupted; pages 0-0 confirmed"));
+}
+
+void TestCliProgram::lineLost_data()
+{
+    QTest::addColumn<bool>("atCommand3"); // else at a random page
+    QTest::addColumn<QString>("message");
+    QTest::newRow("at a random page") << false
+                                      << "the line to the controller was lost at page (\\d+); pages 16-(\\d+) confirmed, "
+                                         "no CPU command sent";
+    QTest::newRow("while command 3's answer is awaited")
+        << true << "the line to the controller was lost while command 3's answer was awaited(); pages 16-(783) "
+                   "confirmed, command 3 was already sent";
+}
+
 void TestCliProgram::lineLost()
 {
+    QFETCH(bool, atCommand3);
+    QFETCH(QString, message);
     const QByteArray file = CpuFile(192256);
+    if (atCommand3)
+        rig->SetHook([&](const std::string& f) {
+            if (f.size() > 1 && std::uint8_t(f[1]) == cmd_UpgreadeCPU)
+                rig->emu.DropAnswers(1);
+        });
     QProcess p;
     StartCli(p, {"--port", port, "update-cpu", WriteFile(dir, "p.bin", file), "--fast"});
-    QVERIFY(rig->emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(3, 700)), 60000));
+    if (atCommand3)
+        QVERIFY(WaitUntil([&] { return HasCode(rig->emu, cmd_UpgreadeCPU); }, 60000));
+    else
+        QVERIFY(rig->emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(3, 700)), 60000));
     rig->emu.Unplug();
     const TRun r = Finish(p);
     QCOMPARE(r.code, 1);
     const QRegularExpressionMatch m =
-        QRegularExpression("quorvantel-cli: the line to the controller was lost at page (\\d+); pages 16-(\\d+) confirmed, "
-                           "no CPU command sent. Go on with:\n  quorvantel-cli .* --resume\n$")
-            .match(r.err);
-    QVERIFY2(m.hasMatch() && m.captured(1).toInt() == m.captured(2).toInt() + 1, qPrintable(r.err));
+        QRegularExpression("quorvantel-cli: " + message + ". Go on with:\n  quorvantel-cli .* --resume\n$").match(r.err);
+    QVERIFY2(m.hasMatch() && (atCommand3 || m.captured(1).toInt() == m.captured(2).toInt() + 1), qPrintable(r.err));
+}
+
+void TestCliProgram::refused_data()
+{
+    QTest::addColumn<QStringList>("args"); // "F" a CPU file
+    QTest::addColumn<int>("code"); // the frame whose answer refuses: a command code, or 11 with its page
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a command") << QStringList{"test"} << int(cmd_TestConnect) << -1
+                               << "quorvantel-cli: the controller answered Wrong (2)\n";
+    QTest::newRow("a page, at every try") << QStringList{"update-cpu", "F"} << int(cmd_ProgramFlashPage) << 30
+                                          << "the controller answered Wrong (2) for page 30; pages 16-29 confirmed, no "
+                                             "CPU command sent. Go on with:";
+    QTest::newRow("command 3") << QStringList{"update-cpu", "F"} << int(cmd_UpgreadeCPU) << -1
+                               << "the controller answered Wrong (2) to command 3; pages 16-783 confirmed, command 3 "
+                                  "was already sent. Go on with:";
+}
+
+void TestCliProgram::refused()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(int, page);
+    QFETCH(QString, message);
+    args.replaceInStrings(QRegularExpression("^F$"), WriteFile(dir, "r.bin", CpuFile(192256)));
+    rig->SetHook([&](const std::string& f) {
+        if (f.size() > 1 && std::uint8_t(f[1]) == code && (page < 0 || PageOf(f) == page))
+            rig->emu.SetResponse(rec_ResponseWrong);
+    });
+    const TRun r = Cli(QStringList{"--port", port, "--retries", "2"} + args);
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    if (page >= 0)
+        QVERIFY2(r.err.contains("the controller answered Wrong (2) for page 30, page 30 sent again (resend 2)\n"),
+                 qPrintable(r.err));
+    // A page is tried 1 + --retries times, a command once.
+    int sent = 0;
+    for (const std::string& f : rig->emu.Frames())
+        sent += std::uint8_t(f[1]) == code && (page < 0 || PageOf(f) == page);
+    QCOMPARE(sent, page < 0 ? 1 : 3);
 }
 
 QTEST_GUILESS_MAIN(TestCliProgram)
