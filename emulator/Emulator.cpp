@@ -205,6 +205,13 @@ void TEmulator::SetResponse(std::uint8_t response, int n)
     d->responseCount = std::max(0, n);
 }
 
+void TEmulator::RefusePages(std::uint8_t response, int n)
+{
+    std::lock_guard lock(d->mu);
+    d->refusal = response;
+    d->refuseCount = std::max(0, n);
+}
+
 void TEmulator::RepeatAnswer(int gapMs) { LockedSet(d->mu, d->repeatGapMs, std::max(gapMs, 0)); }
 
 void TEmulator::SendRaw(const std::string& bytes)
@@ -251,6 +258,22 @@ std::size_t TEmulator::GarbageBytes() const { return LockedCopy(d->mu, d->garbag
 std::vector<std::uint8_t> TEmulator::FlashImage() const { return LockedCopy(d->mu, d->flash); }
 
 std::vector<std::uint32_t> TEmulator::PageAddresses() const { return LockedCopy(d->mu, d->pages); }
+
+std::vector<std::uint32_t> TEmulator::WrittenPages() const
+{
+    std::lock_guard lock(d->mu);
+    std::vector<std::uint32_t> indexes;
+    for (std::size_t i = 0; i < d->written.size(); ++i)
+        if (d->written[i])
+            indexes.push_back(std::uint32_t(i));
+    return indexes;
+}
+
+void TEmulator::ForgetWrittenPages()
+{
+    std::lock_guard lock(d->mu);
+    d->written.assign(d->written.size(), false);
+}
 
 void TEmulator::ClearLog()
 {

@@ -85,6 +85,9 @@ public:
     void AnswerWithCode(std::uint8_t code);    // next answer carries this code instead
     void ConfirmPageAt(std::uint32_t address); // next page confirmation names this address
     void SetResponse(std::uint8_t response, int n = 1); // next n answers carry this Response byte (2 or 3)
+    // The next n page frames are refused as a controller that did not take
+    // them: not programmed, and confirmed with this Response (2 or 3).
+    void RefusePages(std::uint8_t response, int n = 1);
     // The next answer is written a second time, gapMs after the first.
     void RepeatAnswer(int gapMs);
     // Unsolicited bytes to the tool (at the current speed); written by the
@@ -102,6 +105,11 @@ public:
     std::size_t GarbageBytes() const;             // bytes received while the tool's speed differed from ours
     std::vector<std::uint8_t> FlashImage() const; // memory image of flash pages received
     std::vector<std::uint32_t> PageAddresses() const; // addresses of pages received, in order
+    // Indexes (address / 256) of the flash pages programmed since the start
+    // or since ForgetWrittenPages(), in ascending order. Kept with the flash:
+    // ClearLog() leaves them.
+    std::vector<std::uint32_t> WrittenPages() const;
+    void ForgetWrittenPages();
     // Forgets what was observed: frames, page addresses and the counters.
     // The flash image and the controller's state stay.
     void ClearLog();

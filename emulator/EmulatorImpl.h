@@ -93,6 +93,8 @@ struct TEmulator::TImpl {
     std::optional<std::uint32_t> confirmAddress;
     std::uint8_t response = rec_ResponseOK;
     int responseCount = 0;
+    std::uint8_t refusal = rec_ResponseWrong;
+    int refuseCount = 0;
     int repeatGapMs = -1;
     std::vector<std::string> outbox;
 
@@ -103,6 +105,7 @@ struct TEmulator::TImpl {
     std::size_t garbage = 0;
     std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(cFlashSize, cFlashErased);
     std::vector<std::uint32_t> pages;
+    std::vector<bool> written = std::vector<bool>(cFlashSize / cFlashPageSize, false);
     TFrameHook hook;
 
     // Worker thread only.

@@ -172,10 +172,15 @@ void TEmulator::TImpl::HandleFrame(const std::string& frame)
             if (!page.Take(frame))
                 return;
             address = page.address();
-            if (address <= cFlashSize - cFlashPageSize)
+            if (refuseCount > 0) {
+                --refuseCount; // not taken: the flash stays as it was
+                resp = refusal;
+            } else if (address <= cFlashSize - cFlashPageSize) {
                 std::copy_n(page.frame(), cFlashPageSize, flash.begin() + address);
-            else
+                written[address / cFlashPageSize] = true;
+            } else {
                 resp = rec_ResponseWrong; // no such flash: confirmed, but as refused
+            }
             pages.push_back(address);
         }
         if (dropCount > 0) {

@@ -25,6 +25,11 @@ struct TSoakParams {
     int pullPerMille = 15;
     int pressPerMille = 20;
     int replugMs = 150;      // a pulled adapter is plugged in again after this
+    // Chance per command, and per page confirmed during transfers, that the
+    // adapter is pulled while the event thread has seen an answer and waits
+    // for the window; "Test connection" is then clicked every 25 ms a few
+    // times before the window is back in its event loop.
+    int queuedPullPerMille = 5;
     std::string dir;         // tool side only: where files and the port link are
 
     // False (and a message on stderr) on a bad argument. `toolSide` is set

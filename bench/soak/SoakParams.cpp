@@ -21,7 +21,8 @@ bool TSoakParams::Parse(int argc, char** argv, bool& toolSide)
                          {"--idle-ms", nullptr, &idleMs},         {"--clear-log-every", nullptr, &clearLogEvery},
                          {"--hang-s", nullptr, &hangS},           {"--short-updates", nullptr, &shortUpdates},
                          {"--pull-permille", nullptr, &pullPerMille}, {"--press-permille", nullptr, &pressPerMille},
-                         {"--replug-ms", nullptr, &replugMs}};
+                         {"--replug-ms", nullptr, &replugMs},
+                         {"--queued-pull-permille", nullptr, &queuedPullPerMille}};
     for (int a = 1; a < argc; ++a) {
         const bool hasValue = a + 1 < argc;
         if (std::strcmp(argv[a], "--tool-side") == 0 && hasValue) {
@@ -53,7 +54,7 @@ bool TSoakParams::Parse(int argc, char** argv, bool& toolSide)
                          "usage: %s [--commands N] [--updates N] [--unplugs N] [--seed N] [--fault-pct N]\n"
                          "  [--mismatch-permille N] [--pause-ms N] [--tick-ms N] [--idle-ms N]\n"
                          "  [--clear-log-every N] [--hang-s N] [--short-updates N] [--pull-permille N]\n"
-                         "  [--press-permille N] [--replug-ms N]\n",
+                         "  [--press-permille N] [--replug-ms N] [--queued-pull-permille N]\n",
                          argv[0]);
             return false;
         }
@@ -74,7 +75,8 @@ std::vector<std::string> TSoakParams::ToolArgs() const
             "--idle-ms", std::to_string(idleMs),      "--clear-log-every", std::to_string(clearLogEvery),
             "--hang-s", std::to_string(hangS),        "--short-updates", std::to_string(shortUpdates),
             "--pull-permille", std::to_string(pullPerMille), "--press-permille", std::to_string(pressPerMille),
-            "--replug-ms", std::to_string(replugMs),  "--tool-side", dir};
+            "--replug-ms", std::to_string(replugMs),
+            "--queued-pull-permille", std::to_string(queuedPullPerMille), "--tool-side", dir};
 }
 
 void TSoakParams::PrintLine() const
@@ -82,11 +84,13 @@ void TSoakParams::PrintLine() const
     std::printf("soak: commands %ld, CPU updates %d (196608-byte file) and %d with short bodies, unplugs %d, "
                 "seed %u, faults on %d %% of answers, tool speed switched alone %d per mille of commands, "
                 "during transfers: adapter pulled inside %d per mille of confirmations' deliveries (back after "
-                "%d ms), another control pressed %d per mille of 10 ms, receiver pause %d ms, "
+                "%d ms), another control pressed %d per mille of 10 ms; adapter pulled with an answer queued %d "
+                "per mille of commands and of pages confirmed (then \"Test connection\" clicked every 25 ms), "
+                "receiver pause %d ms, "
                 "answer wait %d ticks x %d ms = %d ms, idle measured %d ms per unplug, log emptied every %d "
                 "commands, hang after %d s without progress\n",
                 commands, updates, shortUpdates, unplugs, seed, faultPct, mismatchPerMille, pullPerMille, replugMs,
-                pressPerMille, pauseMs, int(TimerInterval), tickMs, int(TimerInterval) * tickMs, idleMs,
+                pressPerMille, queuedPullPerMille, pauseMs, int(TimerInterval), tickMs, int(TimerInterval) * tickMs, idleMs,
                 clearLogEvery, hangS);
     std::fflush(stdout);
 }

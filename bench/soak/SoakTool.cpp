@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QCheckBox>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,17 +33,28 @@ namespace {
 const QString cTimeout = QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela");
 const QString cResend = QStringLiteral("Błąd wysyłania danych do Quorvantela, czy mam kontynuować dalej?");
 const QString cProgramCpu = QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?");
+const QString cCannotOpen = QStringLiteral("Nie można otwortzyć portu");
 
 // Every box recorded; every question answered Yes.
 struct TSoakDialogs : IDialogs {
     QString file;
     long timeouts = 0, questions = 0, errors = 0, messages = 0;
+    // Boxes that tell of a failure on the line: every error box, and messages
+    // other than a time-out, the closing one and a port that cannot be opened
+    // (the due answer to a press while the adapter is out).
+    long lineBoxes = 0;
     bool closing = false; // the closing message of a CPU transfer came
     std::function<void()> onClosing;
     long boxesAtClosing = 0;
-    void Message(QWidget*, const QString& text) override
+    void DetailedMessage(QWidget*, const QString& text, const QString& details) override { Box(text, details); }
+    void Message(QWidget*, const QString& text) override { Box(text, {}); }
+    void Box(const QString& text, const QString& details)
     {
         ++messages;
+        const bool line = text != cTimeout && text != cProgramCpu && !text.startsWith(cCannotOpen) &&
+                          !details.startsWith(cCannotOpen);
+        if (line && ++lineBoxes <= 5)
+            std::fprintf(stderr, "tool side: box: %s (%s)\n", qPrintable(text), qPrintable(details));
         timeouts += text == cTimeout;
         if (text == cProgramCpu) {
             closing = true;
@@ -72,6 +84,7 @@ struct TSoakDialogs : IDialogs {
     }
     void Error(QWidget*, const QString& text) override
     {
+        ++lineBoxes;
         if (++errors <= 5)
             std::fprintf(stderr, "tool side: error box: %s\n", qPrintable(text));
     }
@@ -108,6 +121,12 @@ private:
     QElapsedTimer sincePress_;
     int inRow_ = 0; // time-outs in a row
     double idlePctMax_ = 0;
+    // The boxes shown after a pull, until the next pull or until the line is
+    // known to be back.
+    bool pullOpen_ = false;
+    long boxesAtPull_ = 0, pullWindows_ = 0, pullBoxSum_ = 0, pullBoxMax_ = 0;
+    long queuedPulls_ = 0, queuedPullsUpdating_ = 0, queuedPresses_ = 0;
+    int pageRolled_ = -1; // the page confirmed last rolled for a queued pull
 
     void Pump();
     void Report();
@@ -122,6 +141,11 @@ private:
     void Update(int k);
     void PressAnother();
     void PullInsideDelivery();
+    void OpenPullWindow();
+    void ClosePullWindow();
+    bool PullQueued();
+    void PullQueuedWhileClicking();
+    void AwaitAdapter();
     void SendCpuCommandAgain();
     void Unplug();
     void ClearLog();
@@ -130,6 +154,13 @@ private:
 void TToolSide::Pump()
 {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // Once per page confirmed, a chance that the next confirmation's delivery
+    // is the one queued when the adapter is pulled.
+    if (pressing_ && f_.FlashStage == TMainForm::TFlashStage::Transfer && f_.pBar->value() != pageRolled_) {
+        pageRolled_ = f_.pBar->value();
+        if (Roll(1000) < p_.queuedPullPerMille && PullQueued())
+            ++queuedPullsUpdating_;
+    }
     if (pressing_ && f_.FlashStage != TMainForm::TFlashStage::Idle &&
         (!sincePress_.isValid() || sincePress_.elapsed() >= 10)) {
         sincePress_.start();
@@ -240,8 +271,79 @@ void TToolSide::PressAnother()
 void TToolSide::PullInsideDelivery()
 {
     if (f_.FlashStage == TMainForm::TFlashStage::Transfer && f_.AutoTimer.cmd == cmd_ProgramFlashPage &&
-        Roll(1000) < p_.pullPerMille)
+        Roll(1000) < p_.pullPerMille) {
+        OpenPullWindow();
         channel_.Ask("pull");
+    }
+}
+
+void TToolSide::OpenPullWindow()
+{
+    ClosePullWindow();
+    pullOpen_ = true;
+    boxesAtPull_ = d_.lineBoxes;
+}
+
+void TToolSide::ClosePullWindow()
+{
+    if (!pullOpen_)
+        return;
+    pullOpen_ = false;
+    const long boxes = d_.lineBoxes - boxesAtPull_;
+    ++pullWindows_;
+    pullBoxSum_ += boxes;
+    if (boxes > pullBoxMax_)
+        std::fprintf(stderr, "tool side: %ld boxes after one pull\n", boxes);
+    pullBoxMax_ = std::max(pullBoxMax_, boxes);
+}
+
+// The adapter pulled while the event thread has seen an answer and waits for
+// the window to take it; "Test connection" is clicked every 25 ms meanwhile,
+// before the window is back in its event loop (busy, its clicks queued ahead
+// of the delivery). False when no answer came to be queued.
+bool TToolSide::PullQueued()
+{
+    QElapsedTimer t;
+    t.start();
+    while (!f_.ComPort1->DeliveryPending()) {
+        if (t.elapsed() > 500)
+            return false; // a dropped answer: nothing queued to pull in
+        QThread::msleep(1);
+    }
+    OpenPullWindow();
+    channel_.Ask("pull queued");
+    ++queuedPulls_;
+    const int clicks = 1 + Roll(6);
+    for (int i = 0; i < clicks; ++i) {
+        if (i > 0)
+            QThread::msleep(25); // the technician's pace; the window does not get back meanwhile
+        f_.btnTestConnection->click();
+        ++queuedPresses_;
+    }
+    return true;
+}
+
+// Between commands: a command whose answer is the one queued.
+void TToolSide::PullQueuedWhileClicking()
+{
+    f_.btnTestConnection->click();
+    ++commands_;
+    const bool pulled = PullQueued();
+    WaitIdle(60000);
+    if (!pulled)
+        return;
+    AwaitAdapter();
+    Recover();
+    ClosePullWindow();
+}
+
+// A pulled adapter comes back after replugMs: the operator gives it that time.
+void TToolSide::AwaitAdapter()
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 2 * p_.replugMs)
+        Pump();
 }
 
 // Command 3 did not go out or was not answered after a complete transfer:
@@ -255,10 +357,7 @@ void TToolSide::SendCpuCommandAgain()
         if (d_.Boxes() == boxes)
             return;
         // The adapter may still be out: give it the time it takes to come back.
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 2 * p_.replugMs)
-            Pump();
+        AwaitAdapter();
         Recover();
     }
     std::fprintf(stderr, "tool side: command 3 could not be sent after a complete transfer\n");
@@ -282,6 +381,7 @@ void TToolSide::Update(int k)
             Pump();
         pressing_ = false;
         WaitIdle(600000);
+        ClosePullWindow();
         if (f_.cbAnimate->isChecked())
             f_.cbAnimate->click();
         const char* how = d_.closing ? "completed" : d_.givenUp != givenUp ? "givenup" : "silent";
@@ -354,7 +454,10 @@ int TToolSide::Run()
             heapWarm = mallinfo2().uordblks;
             rssWarm = bench::StatusKiB("VmRSS");
         }
-        OneCommand();
+        if (Roll(1000) < p_.queuedPullPerMille)
+            PullQueuedWhileClicking();
+        else
+            OneCommand();
     }
     while (nextUpdate <= updates)
         Update(fileOf(nextUpdate++));
@@ -378,7 +481,10 @@ int TToolSide::Run()
       << " heapgrow=" << (long(heapEnd) - long(heapWarm))
       << " heapgrownolog=" << (long(heapNoLog) - long(heapWarm)) << " rssgrow=" << (rssEnd - rssWarm)
       << " rssgrownolog=" << (rssNoLog - rssWarm) << " fd0=" << fd0 << " fd1=" << fd1 << " thr0=" << thr0
-      << " thr1=" << thr1 << " idlepct=" << idlePctMax_ << " peak=" << bench::StatusKiB("VmHWM");
+      << " thr1=" << thr1 << " idlepct=" << idlePctMax_ << " peak=" << bench::StatusKiB("VmHWM")
+      << " queuedpulls=" << queuedPulls_ << " queuedpullsupdating=" << queuedPullsUpdating_
+      << " queuedpresses=" << queuedPresses_ << " pullwindows=" << pullWindows_ << " pullboxsum=" << pullBoxSum_
+      << " pullboxmax=" << pullBoxMax_;
     channel_.Ask(s.str());
     return 0;
 }

@@ -2,13 +2,20 @@
 // answered by a seam, every question Yes) against the controller emulator,
 // which puts a fault into a share of its answers at random: dropped,
 // corrupted, split, glued, noisy, wrong-code and wrong-page answers, Response
-// 2 or 3, confirmations naming a page ahead, answers nobody asked for, and
-// phases in which the line is looped back (a wiring plug, local echo). The
-// tool's speed is now and then switched alone, and the adapter is pulled out
-// and plugged in again under the same name a few times. CPU firmware updates
-// run in between (two whole images, the rest with short bodies); during their
-// transfers the operator presses other controls and the adapter is pulled
-// while the tool is inside a confirmation's delivery.
+// 2 or 3, confirmations naming a page ahead or a page below the transfer's
+// first one, pages refused (not programmed, confirmed with Response 2 or 3),
+// answers nobody asked for, and phases in which the line is looped back (a
+// wiring plug, local echo). The tool's speed is now and then switched alone,
+// and the adapter is pulled out and plugged in again under the same name a
+// few times. CPU firmware updates run in between (two whole images, the rest
+// with short bodies); during their transfers the operator presses other
+// controls and the adapter is pulled while the tool is inside a
+// confirmation's delivery. At any time the adapter is also pulled while an
+// answer's delivery is queued, and "Test connection" clicked meanwhile.
+//
+// After each update every flash page the controller programmed is checked:
+// the file's pages against the file, and any page outside them is one
+// written outside the transfer.
 //
 // This process is the supervisor and the controller; the tool side runs in a
 // child (this program again, started with --tool-side), so a crash or a hang
@@ -44,7 +51,8 @@ namespace {
 using TClock = std::chrono::steady_clock;
 const char* const cFaultNames[] = {"dropped", "corrupted", "split",        "noise",
                                    "glued",   "wrong code", "wrong page",   "page ahead",
-                                   "unasked answer", "echo phase", "Response 2/3"};
+                                   "unasked answer", "echo phase", "page refused (2/3)", "below the first page",
+                                   "Response 2/3"};
 constexpr int cFaultKinds = int(std::size(cFaultNames));
 
 // The controller's side: the emulator, its faults and what it checks.
@@ -66,7 +74,7 @@ private:
     std::atomic<long> injected_[cFaultKinds] = {};
     int echoLeft_ = 0; // frames still looped back (the emulator's worker only)
     long crashes_ = 0, hangs_ = 0, children_ = 0, badPages_ = 0, updatesChecked_ = 0;
-    long pulls_ = 0, reportedBad_ = 0;
+    long pulls_ = 0, queuedPulls_ = 0, reportedBad_ = 0, outside_ = 0;
     std::map<std::string, long> attemptEnds_; // how update attempts ended
     TClock::time_point replugAt_{};
     bool pulled_ = false;
@@ -83,7 +91,7 @@ private:
     }
     void OnFrame(const std::string& frame, bool good);
     void InjectFault(std::uint8_t code, const std::string& frame);
-    bool FileInFlash(int k, long* differing) const;
+    bool FileInFlash(int k, long* differing, long* outside = nullptr) const;
     void Replug();
     void Pull();
     std::string Answer(const std::string& request, long progress[3]);
@@ -112,10 +120,12 @@ bool TBench::Start(std::string& error)
     return emu_.Start(&error);
 }
 
-// The pages of file k in the emulator's flash; counts the pages that differ.
-bool TBench::FileInFlash(int k, long* differing) const
+// Every page programmed since update k began: the file's pages must hold the
+// file, and no other page may have been written. Counts the pages that differ
+// (a page written outside the file's is one) and, apart, those outside.
+bool TBench::FileInFlash(int k, long* differing, long* outside) const
 {
-    long bad = 0;
+    long bad = 0, out = 0;
     if (k < 1 || k > p_.Files())
         return false;
     const auto flash = emu_.FlashImage();
@@ -123,9 +133,14 @@ bool TBench::FileInFlash(int k, long* differing) const
     for (std::size_t at = 0; at < bodies_[k]; at += 256)
         bad += !std::equal(file.begin() + long(at), file.begin() + long(at + 256),
                            flash.begin() + long(cCpuImageOffset + at));
+    const auto first = std::uint32_t(cCpuFirstPart), last = first + std::uint32_t(bodies_[k] / 256) - 1;
+    for (const std::uint32_t page : emu_.WrittenPages())
+        out += page < first || page > last;
     if (differing)
-        *differing = bad;
-    return bad == 0;
+        *differing = bad + out;
+    if (outside)
+        *outside = out;
+    return bad + out == 0;
 }
 
 // On the emulator's worker, before the frame is answered.
@@ -156,12 +171,19 @@ void TBench::InjectFault(std::uint8_t code, const std::string& frame)
 {
     int kind = int(rng_() % unsigned(cFaultKinds));
     tProgramFlashPage page;
-    if ((kind == 6 || kind == 7) && !(code == cmd_ProgramFlashPage && page.Take(frame)))
+    const bool pageOnly = kind == 6 || kind == 7 || kind == 10 || kind == 11;
+    if (pageOnly && !(code == cmd_ProgramFlashPage && page.Take(frame)))
         kind = cFaultKinds - 1;
     ++injected_[kind];
     switch (kind) {
     case 0: emu_.DropAnswers(1); break;
     case 1: emu_.CorruptChecksum(1); break;
+    case 10: // the controller did not take this page
+        emu_.RefusePages(std::uint8_t(rec_ResponseWrong + rng_() % 2), 1);
+        break;
+    case 11: // a page of the boot area, below the firmware's first page
+        emu_.ConfirmPageAt(std::uint32_t(rng_() % cCpuFirstPart) * 256 + rng_() % 256);
+        break;
     case 2: {
         std::vector<std::size_t> chunks(1 + rng_() % 5);
         for (auto& c : chunks)
@@ -236,6 +258,10 @@ std::string TBench::Answer(const std::string& request, long progress[3])
         return emu_.Start(&error) ? "ok" : "error " + error;
     }
     if (verb == "pull") {
+        // "pull" inside a running delivery, "pull queued" with one waiting.
+        std::string how;
+        in >> how;
+        ++(how == "queued" ? queuedPulls_ : pulls_);
         Pull();
         return "ok";
     }
@@ -251,6 +277,11 @@ std::string TBench::Answer(const std::string& request, long progress[3])
     int k = 0;
     in >> k;
     if (verb == "update") {
+        // Pages programmed since the last update ended were written with no
+        // transfer under way.
+        if (current_ == 0)
+            outside_ += long(emu_.WrittenPages().size());
+        emu_.ForgetWrittenPages();
         current_ = k;
         return "ok";
     }
@@ -270,11 +301,13 @@ std::string TBench::Answer(const std::string& request, long progress[3])
         return std::to_string(differing);
     }
     if (verb == "updated") {
-        long differing = 0;
-        FileInFlash(k, &differing);
-        badPages_ += differing;
+        long differing = 0, outside = 0;
+        FileInFlash(k, &differing, &outside);
+        badPages_ += differing - outside;
+        outside_ += outside;
         ++updatesChecked_;
         current_ = 0;
+        emu_.ForgetWrittenPages();
         return std::to_string(differing);
     }
     return "?";
@@ -285,7 +318,6 @@ std::string TBench::Answer(const std::string& request, long progress[3])
 void TBench::Pull()
 {
     emu_.Stop();
-    ++pulls_;
     pulled_ = true;
     replugAt_ = TClock::now() + std::chrono::milliseconds(p_.replugMs);
 }
@@ -408,6 +440,9 @@ int TBench::Supervise()
             return 1;
         }
     }
+    // Pages programmed after the last update: none was under way.
+    if (current_ == 0)
+        outside_ += long(emu_.WrittenPages().size());
     return 0;
 }
 
@@ -428,8 +463,10 @@ void TBench::PrintSummary() const
                 commands, pages_.load(), r("attempts"), r("updates"), r("timeouts"), r("questions"), r("givenup"),
                 r("errors"), r("mismatches"), r("unplugs"), r("logclears"), children_);
     std::printf("during transfers: %ld adapters pulled inside a delivery, %.0f other controls pressed (%.0f of "
-                "them enabled); update attempts ended:",
-                pulls_, r("presses"), r("pressestaken"));
+                "them enabled); adapters pulled with a delivery queued: %ld (%.0f during transfers), then %.0f "
+                "clicks of \"Test connection\"; update attempts ended:",
+                pulls_, r("presses"), r("pressestaken"), queuedPulls_, r("queuedpullsupdating"),
+                r("queuedpresses"));
     for (const auto& [how, n] : attemptEnds_)
         std::printf(" %s %ld", how.c_str(), n);
     std::printf("\n");
@@ -455,6 +492,11 @@ void TBench::PrintSummary() const
     row("updates that ended without the operator being told", num(double(silent)), "0", silent == 0);
     row("updates reported complete with a page differing from the file", num(double(reportedBad_)), "0",
         reportedBad_ == 0);
+    row("pages written outside the transfer", num(double(outside_)), "0", outside_ == 0);
+    const double windows = r("pullwindows");
+    row("error boxes per pull (most; mean)",
+        num(r("pullboxmax")) + "; " + num(windows > 0 ? r("pullboxsum") / windows : 0, "%.2f"), "<= 1",
+        r("pullboxmax") >= 0 && r("pullboxmax") <= 1);
     row("commands sent", num(commands), num(double(p_.commands), ">= %.0f").c_str(),
         commands >= double(p_.commands));
     const long allUpdates = p_.updates + p_.shortUpdates;

@@ -179,6 +179,36 @@ private slots:
         QCOMPARE(HexOf(tool->Receive(16)), cTestConnectAnswer);
     }
 
+    void refusePages_data()
+    {
+        QTest::addColumn<int>("response");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("Wrong") << int(rec_ResponseWrong) << "1B 0B 10 00 50 D5 00 00 00 10 00 00 02 00 0D 0A";
+        QTest::newRow("Repeat") << int(rec_ResponseRepeat) << "1B 0B 10 00 E4 A3 00 00 00 10 00 00 03 00 0D 0A";
+    }
+    void refusePages()
+    {
+        // A refused page is not programmed; the same page sent again is.
+        QFETCH(int, response);
+        QFETCH(QString, refusal);
+        emu->RefusePages(std::uint8_t(response));
+        QVERIFY(tool->Send(PageFrame(4096, '\x11')));
+        QCOMPARE(HexOf(tool->Receive(16)), refusal);
+        QCOMPARE(int(emu->FlashImage()[4096]), 0xFF);
+        QVERIFY(emu->WrittenPages().empty());
+        QVERIFY(tool->Send(PageFrame(4096, '\x11') + PageFrame(0xFFFFFF00u, '\x12') + PageFrame(1024, '\x13')));
+        QCOMPARE(HexOf(tool->Receive(16)), QString("1B 0B 10 00 8C 4E 00 00 00 10 00 00 01 00 0D 0A"));
+        QVERIFY(emu->WaitForAnswers(4, 3000));
+        QCOMPARE(int(emu->FlashImage()[4096]), 0x11);
+        // Programmed pages only, in order of index; a page beyond the flash is none.
+        QCOMPARE(emu->WrittenPages(), (std::vector<std::uint32_t>{4, 16}));
+        emu->ClearLog();
+        QCOMPARE(emu->WrittenPages(), (std::vector<std::uint32_t>{4, 16}));
+        emu->ForgetWrittenPages();
+        QVERIFY(emu->WrittenPages().empty());
+        QCOMPARE(int(emu->FlashImage()[1024]), 0x13);
+    }
+
     void faultsWaitForAnAnswerToApplyTo()
     {
         // Dropped and unanswered frames do not use up the one-shot faults.
