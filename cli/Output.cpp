@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <unistd.h>
 
-namespace {
-
 std::string JsonString(const std::string& s)
 {
     std::string out = "\"";
@@ -23,6 +21,8 @@ std::string JsonString(const std::string& s)
     }
     return out + "\"";
 }
+
+namespace {
 
 std::string Clock(double seconds)
 {

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <string>
 
+// A text as a JSON string, quotes included.
+std::string JsonString(const std::string& s);
+
 class TOutput : public IExchangeObserver {
 public:
     TOutput(std::string command, bool json);

@@ -56,9 +56,6 @@ TFileFacts InspectUpdateFile(const std::string& path, bool cpu)
         facts.firstPage = 0;
         facts.lastPage = cLastPart;
         facts.ignoredBytes = std::max<std::int64_t>(0, facts.fileSize - cFlashImageSize);
-        if (facts.ignoredBytes > 0)
-            facts.warnings.push_back(std::to_string(facts.ignoredBytes) + " bytes beyond the image (" +
-                                     std::to_string(cFlashImageSize) + " bytes) are ignored");
         return facts;
     }
     const std::int32_t size = facts.header->size;

@@ -31,7 +31,8 @@ struct TFileFacts {
     int firstPage = 0, lastPage = 0;
     std::optional<TCpuHeaderFacts> header; // CPU firmware only
     std::int64_t ignoredBytes = 0;         // graphics: bytes beyond the image
-    // What would make the update refuse the file, or surprise its operator.
+    // Why the update refuses the file (a CPU header's size negative, or its
+    // last page past the file); none for a file the update takes.
     std::vector<std::string> warnings;
 };
 
