@@ -1,5 +1,8 @@
 #include "Output.h"
 
+#include "Report.h"
+#include "Station.h"
+
 #include <cstdint>
 #include <unistd.h>
 
@@ -45,6 +48,25 @@ TOutput::~TOutput()
         std::fclose(log_);
 }
 
+void TOutput::SetStation(TConsole& console, int slot, const std::string& port)
+{
+    console_ = &console;
+    slot_ = slot;
+    port_ = port;
+    tty_ = console.Tty();
+}
+
+void TOutput::Emit(std::FILE* stream, const std::string& text)
+{
+    const std::string line = console_ ? port_ + ": " + text : text;
+    if (console_) {
+        console_->Line(stream, line);
+        return;
+    }
+    std::fprintf(stream, "%s\n", line.c_str());
+    std::fflush(stream);
+}
+
 bool TOutput::OpenLog(const std::string& path, std::string& error)
 {
     if (path.empty())
@@ -73,7 +95,14 @@ std::string TOutput::JsonEvent(const std::string& event, const std::string& comm
 
 void TOutput::Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message)
 {
-    const std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message);
+    std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message);
+    if (console_) {
+        line.pop_back();
+        line += ",\"port\":" + JsonString(port_) + ",\"time\":" +
+                JsonString(IsoTime(std::chrono::system_clock::now())) + "}";
+        console_->Line(stdout, line);
+        return;
+    }
     std::fprintf(stdout, "%s\n", line.c_str());
     std::fflush(stdout);
 }
@@ -81,25 +110,30 @@ void TOutput::Json(const std::string& event, int page, int attempt, int exitCode
 void TOutput::Result(const std::string& text)
 {
     EndProgress();
+    lastMessage_ = text;
     if (json_)
         Json("done", -1, 0, 0, text);
     else if (!text.empty())
-        std::fprintf(stdout, "%s\n", text.c_str());
+        Emit(stdout, text);
     std::fflush(stdout);
 }
 
 void TOutput::Error(const std::string& text, int exitCode)
 {
     EndProgress();
+    lastMessage_ = text;
     if (json_)
         Json("error", -1, 0, exitCode, text);
-    std::fprintf(stderr, "quorvantel-cli: %s\n", text.c_str());
+    if (console_)
+        Emit(stderr, text);
+    else
+        std::fprintf(stderr, "quorvantel-cli: %s\n", text.c_str());
 }
 
 void TOutput::Note(const std::string& text)
 {
     EndProgress();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    Emit(stderr, text);
 }
 
 void TOutput::Start(int first, int pages)
@@ -108,6 +142,7 @@ void TOutput::Start(int first, int pages)
     pages_ = pages;
     confirmed_ = 0;
     lastShownTenth_ = 0;
+    resends_ = 0;
     started_ = lastDrawn_ = std::chrono::steady_clock::now();
     if (json_)
         Json("start", first, 0, -1, "");
@@ -115,7 +150,8 @@ void TOutput::Start(int first, int pages)
 
 void TOutput::EndProgress()
 {
-    if (progressOpen_) {
+    // A port's progress line stays where it is, among the others.
+    if (progressOpen_ && !console_) {
         std::fputc('\n', stderr);
         progressOpen_ = false;
     }
@@ -125,9 +161,13 @@ void TOutput::LogLine(const std::string& line)
 {
     if (!log_)
         return;
-    if (log_ == stderr)
+    if (log_ == stderr) {
         EndProgress();
-    std::fprintf(log_, "%s\n", line.c_str());
+        Emit(stderr, line);
+        return;
+    }
+    // Several ports in one log: each line says whose it is.
+    std::fprintf(log_, "%s%s\n", console_ ? (port_ + ": ").c_str() : "", line.c_str());
     std::fflush(log_);
 }
 
@@ -135,6 +175,7 @@ void TOutput::Retry(std::uint8_t code, int page, int attempt)
 {
     const std::string what = page >= 0 ? "page " + std::to_string(page) : "command " + std::to_string(code);
     const std::string text = "no answer, " + what + " sent again (resend " + std::to_string(attempt) + ")";
+    ++resends_;
     if (json_)
         Json("retry", page, attempt, -1, text);
     else
@@ -168,6 +209,10 @@ void TOutput::Progress(bool last)
         if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
             return;
         lastDrawn_ = now;
+        if (console_) {
+            console_->Progress(slot_, port_ + ": " + text);
+            return;
+        }
         std::fprintf(stderr, "\r%s   ", text);
         progressOpen_ = true;
         if (last)
@@ -177,6 +222,10 @@ void TOutput::Progress(bool last)
         if (tenth == lastShownTenth_ && !last)
             return;
         lastShownTenth_ = tenth;
+        if (console_) {
+            Emit(stderr, text);
+            return;
+        }
         std::fprintf(stderr, "%s\n", text);
     }
     std::fflush(stderr);
