@@ -1,44 +1,19 @@
 #include "Arguments.h"
 
+#include "CommandTable.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <set>
 
-const char* const cUsage =
+namespace {
+
+const char* const cUsageHead =
     "Usage: quorvantel-cli [--port PATH] [--speed 9600|115200] [--log FILE] [--json]\n"
     "                      [--retries N] [--page-gap MS] COMMAND [ARGS]\n"
-    "Drives a Quorvantel display controller over a serial line without a window.\n"
-    "\n"
-    "Commands:\n"
-    "  ports                      the serial ports present, one per line\n"
-    "  test | restart | clear     connection test, restart, clear the screen\n"
-    "  version                    the firmware and board versions\n"
-    "  brightness [N]             print the brightness, or set it (0-15, 0 automatic)\n"
-    "  text [--x N] [--y N] [--font N] [--color N] [--background N] [TEXT]\n"
-    "                             the static text (x, y -1000..1000, font 0..15,\n"
-    "                             colours 0 black, 1 red; at most 199 characters)\n"
-    "  window N [--left N] [--top N] [--width N] [--height N] [--horiz N] [--vert N]\n"
-    "           [--font N] [--color N] [--background N] [--text TEXT]\n"
-    "                             text window N (1-8); defaults as in the window's table\n"
-    "  logo N                     show stored logo N (1-64)\n"
-    "  speed 9600|115200          switch the controller and the line\n"
-    "  update-cpu FILE.BIN [--fast] [--from PAGE]\n"
-    "  update-gfx FILE.QGF [--fast] [--from PAGE]\n"
-    "                             CPU firmware (pages 16 on) or graphics data\n"
-    "                             (pages 0-4095); --fast runs the transfer at\n"
-    "                             115200 bit/s, --from starts at that page\n"
-    "\n"
-    "Options:\n"
-    "  --port PATH       the serial port (required except for ports)\n"
-    "  --speed N         the speed the controller listens at now (default 9600)\n"
-    "  --log FILE        every frame sent and received, as the window logs them\n"
-    "                    ('-': standard error)\n"
-    "  --json            events as JSON objects, one per line, on standard output\n"
-    "  --retries N       resends of an unanswered frame (default 3)\n"
-    "  --page-gap MS     pause after each page confirmation (default 0)\n"
-    "  --help, --version\n"
-    "\n"
+    "Drives a Quorvantel display controller over a serial line without a window.\n";
+
+const char* const cUsageTail =
     "JSON events carry the keys event (start, page, retry, done, error), command,\n"
     "page (-1: none), pages (of the transfer), confirmed (pages so far), attempt\n"
     "(resend number), exit (-1 until the last event) and message, always all of\n"
@@ -47,34 +22,8 @@ const char* const cUsage =
     "Exit codes: 0 done; 1 the controller did not answer or a transfer stopped;\n"
     "2 wrong usage; 3 file refused; 4 port cannot be opened; 130 interrupted.\n";
 
-namespace {
-
-// Options every command takes, and those that need no value.
-const std::set<std::string> cGlobal = {"port", "speed", "log", "json", "retries", "page-gap", "help",
-                                       "version"};
-const std::set<std::string> cFlags = {"json", "help", "version", "fast"};
-
-const std::map<std::string, std::set<std::string>> cCommandOptions = {
-    {"ports", {}},
-    {"test", {}},
-    {"restart", {}},
-    {"clear", {}},
-    {"version", {}},
-    {"brightness", {}},
-    {"text", {"x", "y", "font", "color", "background"}},
-    {"window", {"left", "top", "width", "height", "horiz", "vert", "font", "color", "background", "text"}},
-    {"logo", {}},
-    {"speed", {}},
-    {"update-cpu", {"fast", "from"}},
-    {"update-gfx", {"fast", "from"}},
-};
-
-// Positional arguments each command takes: at least, at most.
-const std::map<std::string, std::pair<int, int>> cCommandArgs = {
-    {"ports", {0, 0}},  {"test", {0, 0}},       {"restart", {0, 0}},    {"clear", {0, 0}},
-    {"version", {0, 0}}, {"brightness", {0, 1}}, {"text", {0, 1}},       {"window", {1, 1}},
-    {"logo", {1, 1}},   {"speed", {1, 1}},      {"update-cpu", {1, 1}}, {"update-gfx", {1, 1}},
-};
+// Column of the help texts in --help, and the width of its lines.
+constexpr std::size_t cHelpColumn = 29, cWidth = 79;
 
 std::string Quoted(const std::string& a)
 {
@@ -89,7 +38,192 @@ std::string Quoted(const std::string& a)
     return q + "'";
 }
 
+// `words` laid out from column `indent` on, the first line going on from `line`.
+void Wrap(std::string& text, std::string line, const std::string& words, std::size_t indent)
+{
+    std::size_t i = 0;
+    while (i < words.size()) {
+        // An option with its value stays on one line.
+        std::size_t j = words.find(' ', i);
+        if (j != std::string::npos && words[i] == '[' && words.find(']', i) > j)
+            j = words.find(' ', words.find(']', i));
+        const std::string word = words.substr(i, j == std::string::npos ? std::string::npos : j - i);
+        i = j == std::string::npos ? words.size() : j + 1;
+        const bool fresh = line.size() <= indent;
+        if (!fresh && line.size() + 1 + word.size() > cWidth) {
+            text += line + "\n";
+            line.clear();
+        }
+        line.resize(std::max(line.size(), indent), ' ');
+        if (line.size() > indent && line.back() != ' ')
+            line += ' ';
+        line += word;
+    }
+    text += line + "\n";
+}
+
+bool IsFlag(const std::string& name)
+{
+    for (const TOptionSpec& g : GlobalOptions())
+        if (g.name == name)
+            return g.value.empty();
+    for (const TCommandSpec& c : CommandTable())
+        for (const TOptionSpec& s : c.options)
+            if (s.name == name)
+                return s.value.empty();
+    return false;
+}
+
+bool IsKnown(const std::string& name)
+{
+    const auto named = [&](const TOptionSpec& s) { return s.name == name; };
+    if (std::any_of(GlobalOptions().begin(), GlobalOptions().end(), named))
+        return true;
+    return std::any_of(CommandTable().begin(), CommandTable().end(), [&](const TCommandSpec& c) {
+        return std::any_of(c.options.begin(), c.options.end(), named);
+    });
+}
+
+struct TToken {
+    std::string name, value;
+};
+
+// Options apart from the words (command and arguments); false for an option
+// that is none or lacks its value.
+bool Split(const std::vector<std::string>& argv, std::vector<TToken>& options, std::vector<std::string>& words,
+           std::string& error)
+{
+    bool optionsEnd = false;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        if (!optionsEnd && a == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (optionsEnd || a.size() < 3 || a.compare(0, 2, "--") != 0) {
+            words.push_back(a);
+            continue;
+        }
+        TToken t{a.substr(2), ""};
+        const auto eq = t.name.find('=');
+        const bool inlineValue = eq != std::string::npos;
+        if (inlineValue) {
+            t.value = t.name.substr(eq + 1);
+            t.name.erase(eq);
+        }
+        if (!IsKnown(t.name)) {
+            error = "--" + t.name + " is not an option";
+            return false;
+        }
+        if (IsFlag(t.name)) {
+            if (inlineValue) {
+                error = "--" + t.name + " takes no value";
+                return false;
+            }
+            t.value = "1";
+        } else if (!inlineValue) {
+            if (i + 1 >= argv.size()) {
+                error = "--" + t.name + " needs a value";
+                return false;
+            }
+            t.value = argv[++i];
+        }
+        options.push_back(t);
+    }
+    return true;
+}
+
+// One option every command takes, into `o`.
+bool ApplyGlobal(const TToken& t, TOptions& o, std::string& error)
+{
+    if (t.name == "port") {
+        o.port = t.value;
+    } else if (t.name == "speed") {
+        if (t.value != "9600" && t.value != "115200") {
+            error = "--speed must be 9600 or 115200";
+            return false;
+        }
+        o.speed = std::stoi(t.value);
+    } else if (t.name == "log") {
+        o.log = t.value;
+    } else if (t.name == "retries" && !ParseInt(t.value, 0, 100, o.retries)) {
+        error = "--retries must be 0 to 100";
+        return false;
+    } else if (t.name == "page-gap" && !ParseInt(t.value, 0, 10000, o.pageGapMs)) {
+        error = "--page-gap must be 0 to 10000 ms";
+        return false;
+    }
+    return true;
+}
+
+// The command's own options, once the others are applied.
+bool ApplyNamed(TOptions& o, std::string& error)
+{
+    o.fast = o.named.count("fast");
+    if (o.named.count("from")) {
+        int from = 0;
+        if (!ParseInt(o.named["from"], 0, 4095, from)) {
+            error = "--from must be a page number, 0 to 4095";
+            return false;
+        }
+        o.from = from;
+    }
+    return true;
+}
+
 } // namespace
+
+const std::vector<TOptionSpec>& GlobalOptions()
+{
+    static const std::vector<TOptionSpec> options = {
+        {"port", "PATH", "the serial port (required except for ports)"},
+        {"speed", "N", "the speed the controller listens at now (default 9600)"},
+        {"log", "FILE", "every frame sent and received, as the window logs them ('-': standard error)"},
+        {"json", "", "events as JSON objects, one per line, on standard output"},
+        {"retries", "N", "resends of an unanswered frame (default 3)"},
+        {"page-gap", "MS", "pause after each page confirmation (default 0)"},
+        {"help", "", ""},
+        {"version", "", ""},
+    };
+    return options;
+}
+
+const TCommandSpec* FindCommand(const std::string& name)
+{
+    for (const TCommandSpec& c : CommandTable())
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+std::string UsageText()
+{
+    std::string text = cUsageHead;
+    text += "\nCommands:\n";
+    for (const TCommandSpec& c : CommandTable()) {
+        std::string synopsis = c.args;
+        for (const TOptionSpec& s : c.options)
+            synopsis += (synopsis.empty() ? "[--" : " [--") + s.name + (s.value.empty() ? "" : " " + s.value) + "]";
+        std::string head;
+        Wrap(head, "  " + c.name, synopsis, c.name.size() + 3);
+        head.pop_back();
+        if (head.find('\n') == std::string::npos && head.size() + 1 < cHelpColumn) {
+            Wrap(text, head, c.help, cHelpColumn);
+        } else {
+            text += head + "\n";
+            Wrap(text, "", c.help, cHelpColumn);
+        }
+    }
+    text += "\nOptions:\n";
+    for (const TOptionSpec& s : GlobalOptions()) {
+        if (s.help.empty())
+            continue;
+        std::string head = "  --" + s.name + " " + s.value;
+        Wrap(text, head, s.help, 20);
+    }
+    text += "  --help, --version\n\n";
+    return text + cUsageTail;
+}
 
 bool ParseInt(const std::string& text, int lo, int hi, int& out)
 {
@@ -105,107 +239,54 @@ bool ParseInt(const std::string& text, int lo, int hi, int& out)
 bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::string& error)
 {
     o.argv = argv;
-    std::map<std::string, std::string> options;
-    bool optionsEnd = false;
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        const std::string& a = argv[i];
-        if (!optionsEnd && a == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        if (optionsEnd || a.size() < 3 || a.compare(0, 2, "--") != 0) {
-            if (o.command.empty())
-                o.command = a;
-            else
-                o.args.push_back(a);
-            continue;
-        }
-        std::string name = a.substr(2), value;
-        const auto eq = name.find('=');
-        const bool inlineValue = eq != std::string::npos;
-        if (inlineValue) {
-            value = name.substr(eq + 1);
-            name.erase(eq);
-        }
-        if (cFlags.count(name)) {
-            if (inlineValue) {
-                error = "--" + name + " takes no value";
-                return false;
-            }
-            value = "1";
-        } else if (!inlineValue) {
-            if (i + 1 >= argv.size()) {
-                error = "--" + name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        }
-        options[name] = value;
-    }
-    o.help = options.count("help");
-    o.version = options.count("version");
+    std::vector<TToken> options;
+    std::vector<std::string> words;
+    if (!Split(argv, options, words, error))
+        return false;
+    const auto given = [&](const char* name) {
+        return std::any_of(options.begin(), options.end(), [&](const TToken& t) { return t.name == name; });
+    };
+    o.json = given("json");
+    o.help = given("help");
+    o.version = given("version");
     if (o.help || o.version)
         return true;
 
-    if (o.command.empty()) {
+    if (words.empty()) {
         error = "no command given";
         return false;
     }
-    const auto allowed = cCommandOptions.find(o.command);
-    if (allowed == cCommandOptions.end()) {
+    o.command = words[0];
+    o.args.assign(words.begin() + 1, words.end());
+    const TCommandSpec* spec = FindCommand(o.command);
+    if (!spec) {
         error = "unknown command: " + o.command;
         return false;
     }
-    for (const auto& [name, value] : options) {
-        if (cGlobal.count(name))
-            continue;
-        if (!allowed->second.count(name)) {
-            error = "--" + name + " is not an option of " + o.command;
+    std::vector<TToken> global;
+    for (const TToken& t : options) {
+        const auto own = [&](const TOptionSpec& s) { return s.name == t.name; };
+        if (std::any_of(spec->options.begin(), spec->options.end(), own))
+            o.named[t.name] = t.value;
+        else if (std::any_of(GlobalOptions().begin(), GlobalOptions().end(), own))
+            global.push_back(t);
+        else {
+            error = "--" + t.name + " is not an option of " + o.command;
             return false;
         }
-        o.named[name] = value;
     }
-    const auto [least, most] = cCommandArgs.at(o.command);
-    if (int(o.args.size()) < least || int(o.args.size()) > most) {
+    if (int(o.args.size()) < spec->leastArgs || int(o.args.size()) > spec->mostArgs) {
         error = "wrong number of arguments for " + o.command;
         return false;
     }
-
-    if (options.count("port"))
-        o.port = options["port"];
-    if (o.port.empty() && o.command != "ports") {
+    for (const TToken& t : global)
+        if (!ApplyGlobal(t, o, error))
+            return false;
+    if (o.port.empty() && spec->needsPort) {
         error = "--port is required";
         return false;
     }
-    if (options.count("speed")) {
-        const std::string& s = options["speed"];
-        if (s != "9600" && s != "115200") {
-            error = "--speed must be 9600 or 115200";
-            return false;
-        }
-        o.speed = std::stoi(s);
-    }
-    if (options.count("log"))
-        o.log = options["log"];
-    o.json = options.count("json");
-    if (options.count("retries") && !ParseInt(options["retries"], 0, 100, o.retries)) {
-        error = "--retries must be 0 to 100";
-        return false;
-    }
-    if (options.count("page-gap") && !ParseInt(options["page-gap"], 0, 10000, o.pageGapMs)) {
-        error = "--page-gap must be 0 to 10000 ms";
-        return false;
-    }
-    o.fast = o.named.count("fast");
-    if (o.named.count("from")) {
-        int from = 0;
-        if (!ParseInt(o.named["from"], 0, 4095, from)) {
-            error = "--from must be a page number, 0 to 4095";
-            return false;
-        }
-        o.from = from;
-    }
-    return true;
+    return ApplyNamed(o, error);
 }
 
 std::string GoOnLine(const TOptions& o, int page, int speed)

@@ -35,9 +35,11 @@ struct TOptions {
     std::vector<std::string> argv; // as given, for the line that goes on after a stop
 };
 
-extern const char* const cUsage;
+// --help: made from the command table and the options every command takes.
+std::string UsageText();
 
-// Fills `o`; false with `error` set for wrong usage.
+// Fills `o` (the command's row: CommandTable()); false with `error` set for
+// wrong usage. o.json is set as soon as it is seen, for the error's form.
 bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::string& error);
 // A whole number within [lo, hi]; false for anything else.
 bool ParseInt(const std::string& text, int lo, int hi, int& out);

@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include "CommandTable.h"
+
 #include "Output.h"
 #include "PortLine.h"
 #include "content/CodePage.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -54,15 +57,18 @@ std::u16string DisplayText(const std::string& utf8)
 
 class TSession {
 public:
-    TSession(const TOptions& o, TOutput& out, const std::atomic<bool>& stop)
-        : o_(o), out_(out), line_(o.port), ex_(line_, out)
+    explicit TSession(const TRunContext& c) : o_(c.o), out_(c.out), line_(c.o.port), ex_(line_, c.out)
     {
-        ex_.Retries = o.retries;
-        ex_.PageGapMs = o.pageGapMs;
-        ex_.StopFlag = &stop;
+        ex_.Retries = o_.retries;
+        ex_.PageGapMs = o_.pageGapMs;
+        ex_.StopFlag = &c.stop;
     }
 
-    int Run();
+    // Sends `frame` (its values checked before) and prints what `result`
+    // makes of the answer.
+    int Ask(const TBytes& frame, const std::function<std::string(const std::uint8_t* answer, std::size_t n)>& result);
+    int Speed(int to);
+    int Update(bool cpu);
 
 private:
     // The command's answer came: its result line, exit 0. Otherwise the failure.
@@ -70,7 +76,6 @@ private:
     int Fail(TExchangeResult r);
     // Controller and line to `to`; the line follows once the controller has answered.
     TExchangeResult SwitchSpeed(int to, int retries = -1);
-    int Update(bool cpu);
     // Where a transfer stopped and how to go on; `lost` names a failed line.
     int StoppedTransfer(TExchangeResult r, int first, int last, int found, const std::string& lost = {});
 
@@ -116,81 +121,21 @@ TExchangeResult TSession::SwitchSpeed(int to, int retries)
     return r;
 }
 
-int TSession::Run()
+int TSession::Ask(const TBytes& frame,
+                  const std::function<std::string(const std::uint8_t* answer, std::size_t n)>& result)
 {
-    const std::string& c = o_.command;
-    const bool cpu = c == "update-cpu";
-    if (cpu || c == "update-gfx")
-        return Update(cpu);
-
-    // The command's values are checked before the port is touched.
-    TBytes frame;
-    if (c == "test" || c == "restart" || c == "clear" || c == "version") {
-        frame = BuildCommandFrame(c == "test"      ? cmd_TestConnect
-                                  : c == "restart" ? cmd_Restart
-                                  : c == "clear"   ? cmd_FillScreen
-                                                   : cmd_GetVersion);
-    } else if (c == "brightness") {
-        frame = o_.args.empty() ? BuildCommandFrame(cmd_getJasnosc)
-                                : BuildJasnoscFrame(std::uint8_t(ArgInt(o_, "the brightness", 0, 15)));
-    } else if (c == "text") {
-        const std::u16string text = DisplayText(o_.args.empty() ? "Przykładowy tekst statyczny" : o_.args[0]);
-        tStaticText s;
-        s.X = NamedInt(o_, "x", -1000, 1000, 0);
-        s.Y = NamedInt(o_, "y", -1000, 1000, 0);
-        s.Font = NamedInt(o_, "font", 0, 15, 0);
-        s.Color = std::uint32_t(NamedInt(o_, "color", 0, 1, 1));
-        s.ColorBack = std::uint32_t(NamedInt(o_, "background", 0, 1, 0));
-        s.Text = text;
-        tSendText rec;
-        frame = BuildSendText(rec, s);
-    } else if (c == "window") {
-        const int k = ArgInt(o_, "the window", 1, 8) - 1;
-        TWindowTextFrames table;
-        table.SetDefaults();
-        tWindowTextFrame& e = table[k];
-        e.Left = std::int16_t(NamedInt(o_, "left", -1000, 1000, e.Left));
-        e.Top = std::int16_t(NamedInt(o_, "top", -1000, 1000, e.Top));
-        e.Width = std::int16_t(NamedInt(o_, "width", 1, 128, e.Width));
-        e.Height = std::int16_t(NamedInt(o_, "height", 1, 32, e.Height));
-        e.StepHoriz = std::int8_t(NamedInt(o_, "horiz", -100, 100, e.StepHoriz));
-        e.StepVert = std::int8_t(NamedInt(o_, "vert", -100, 100, e.StepVert));
-        e.Font = std::uint16_t(NamedInt(o_, "font", 0, 15, e.Font));
-        e.Color = std::uint32_t(NamedInt(o_, "color", 0, 1, int(e.Color)));
-        e.ColorBack = std::uint32_t(NamedInt(o_, "background", 0, 1, int(e.ColorBack)));
-        // Kept in Windows-1250 as the window keeps it, so the same letters survive.
-        if (const auto t = o_.named.find("text"); t != o_.named.end())
-            e.Text = ToWindows1250(DisplayText(t->second), cMaxStoredText);
-        tSendTextFrame rec;
-        frame = BuildSendTextFrame(rec, k, e);
-    } else if (c == "logo") {
-        frame = BuildLogoFrame(std::uint8_t(ArgInt(o_, "the logo", 1, 64)));
-    } else if (c == "speed") {
-        if (o_.args[0] != "9600" && o_.args[0] != "115200")
-            throw EUsage{"the speed must be 9600 or 115200"};
-    }
-
     line_.Open(o_.speed);
-    if (c == "speed") {
-        const int to = std::stoi(o_.args[0]);
-        return Done(SwitchSpeed(to), std::to_string(to));
-    }
     const TExchangeResult r = ex_.Command(frame);
     if (r != TExchangeResult::Answered)
         return Fail(r);
     const auto* a = reinterpret_cast<const std::uint8_t*>(ex_.Answer().data());
-    const std::size_t n = std::min(ex_.Answer().size(), cAnswerSize);
-    if (c == "version") {
-        tGetVersion v;
-        std::copy_n(a, n, v.raw.begin());
-        return Done(r, VersionLabelText(v));
-    }
-    if (c == "brightness") {
-        tGetCommand g;
-        std::copy_n(a, n, g.raw.begin());
-        return Done(r, std::to_string(g.Jasnosc()));
-    }
-    return Done(r, "OK");
+    return Done(r, result(a, std::min(ex_.Answer().size(), cAnswerSize)));
+}
+
+int TSession::Speed(int to)
+{
+    line_.Open(o_.speed);
+    return Done(SwitchSpeed(to), std::to_string(to));
 }
 
 int TSession::Update(bool cpu)
@@ -297,7 +242,128 @@ int TSession::StoppedTransfer(TExchangeResult r, int first, int last, int found,
     return code;
 }
 
+std::string Ok(const std::uint8_t*, std::size_t) { return "OK"; }
+
+// A command without values whose answer means done.
+template <std::uint8_t code>
+int Plain(TRunContext& c)
+{
+    return TSession(c).Ask(BuildCommandFrame(code), Ok);
+}
+
+int Version(TRunContext& c)
+{
+    return TSession(c).Ask(BuildCommandFrame(cmd_GetVersion), [](const std::uint8_t* a, std::size_t n) {
+        tGetVersion v;
+        std::copy_n(a, n, v.raw.begin());
+        return VersionLabelText(v);
+    });
+}
+
+int Brightness(TRunContext& c)
+{
+    const TBytes frame = c.o.args.empty() ? BuildCommandFrame(cmd_getJasnosc)
+                                          : BuildJasnoscFrame(std::uint8_t(ArgInt(c.o, "the brightness", 0, 15)));
+    return TSession(c).Ask(frame, [](const std::uint8_t* a, std::size_t n) {
+        tGetCommand g;
+        std::copy_n(a, n, g.raw.begin());
+        return std::to_string(g.Jasnosc());
+    });
+}
+
+int Text(TRunContext& c)
+{
+    const TOptions& o = c.o;
+    const std::u16string text = DisplayText(o.args.empty() ? "Przykładowy tekst statyczny" : o.args[0]);
+    tStaticText s;
+    s.Text = text;
+    s.X = NamedInt(o, "x", -1000, 1000, 0);
+    s.Y = NamedInt(o, "y", -1000, 1000, 0);
+    s.Font = NamedInt(o, "font", 0, 15, 0);
+    s.Color = std::uint32_t(NamedInt(o, "color", 0, 1, 1));
+    s.ColorBack = std::uint32_t(NamedInt(o, "background", 0, 1, 0));
+    tSendText rec;
+    return TSession(c).Ask(BuildSendText(rec, s), Ok);
+}
+
+int Window(TRunContext& c)
+{
+    const TOptions& o = c.o;
+    const int k = ArgInt(o, "the window", 1, 8) - 1;
+    TWindowTextFrames table;
+    table.SetDefaults();
+    tWindowTextFrame& e = table[k];
+    e.Left = std::int16_t(NamedInt(o, "left", -1000, 1000, e.Left));
+    e.Top = std::int16_t(NamedInt(o, "top", -1000, 1000, e.Top));
+    e.Width = std::int16_t(NamedInt(o, "width", 1, 128, e.Width));
+    e.Height = std::int16_t(NamedInt(o, "height", 1, 32, e.Height));
+    e.StepHoriz = std::int8_t(NamedInt(o, "horiz", -100, 100, e.StepHoriz));
+    e.StepVert = std::int8_t(NamedInt(o, "vert", -100, 100, e.StepVert));
+    e.Font = std::uint16_t(NamedInt(o, "font", 0, 15, e.Font));
+    e.Color = std::uint32_t(NamedInt(o, "color", 0, 1, int(e.Color)));
+    e.ColorBack = std::uint32_t(NamedInt(o, "background", 0, 1, int(e.ColorBack)));
+    // Kept in Windows-1250 as the window keeps it, so the same letters survive.
+    if (const auto t = o.named.find("text"); t != o.named.end())
+        e.Text = ToWindows1250(DisplayText(t->second), cMaxStoredText);
+    tSendTextFrame rec;
+    return TSession(c).Ask(BuildSendTextFrame(rec, k, e), Ok);
+}
+
+int Logo(TRunContext& c)
+{
+    return TSession(c).Ask(BuildLogoFrame(std::uint8_t(ArgInt(c.o, "the logo", 1, 64))), Ok);
+}
+
+int SpeedCommand(TRunContext& c)
+{
+    const std::string& to = c.o.args[0];
+    if (to != "9600" && to != "115200")
+        throw EUsage{"the speed must be 9600 or 115200"};
+    return TSession(c).Speed(std::stoi(to));
+}
+
+int Ports(TRunContext& c)
+{
+    std::vector<std::string> ports;
+    EnumComPorts(ports);
+    for (const std::string& p : ports)
+        c.out.Result(p);
+    return exitDone;
+}
+
+int UpdateCpu(TRunContext& c) { return TSession(c).Update(true); }
+int UpdateGfx(TRunContext& c) { return TSession(c).Update(false); }
+
+const std::vector<TOptionSpec> cUpdateOptions = {{"fast", "", ""}, {"from", "PAGE", ""}};
+const char* const cUpdateHelp = "; --fast runs the transfer at 115200 bit/s, --from starts at that page";
+
 } // namespace
+
+const std::vector<TCommandSpec>& CommandTable()
+{
+    static const std::vector<TCommandSpec> table = {
+        {"ports", 0, 0, "", {}, "the serial ports present, one per line", false, Ports},
+        {"test", 0, 0, "", {}, "connection test", true, Plain<cmd_TestConnect>},
+        {"restart", 0, 0, "", {}, "restart the controller", true, Plain<cmd_Restart>},
+        {"clear", 0, 0, "", {}, "clear the screen", true, Plain<cmd_FillScreen>},
+        {"version", 0, 0, "", {}, "the firmware and board versions", true, Version},
+        {"brightness", 0, 1, "[N]", {}, "print the brightness, or set it (0-15, 0 automatic)", true, Brightness},
+        {"text", 0, 1, "[TEXT]", {{"x", "N"}, {"y", "N"}, {"font", "N"}, {"color", "N"}, {"background", "N"}},
+         "the static text (x, y -1000..1000, font 0..15, colours 0 black, 1 red; at most 199 characters)", true,
+         Text},
+        {"window", 1, 1, "N",
+         {{"left", "N"}, {"top", "N"}, {"width", "N"}, {"height", "N"}, {"horiz", "N"}, {"vert", "N"},
+          {"font", "N"}, {"color", "N"}, {"background", "N"}, {"text", "TEXT"}},
+         "text window N (1-8); defaults as in the window's table", true, Window},
+        {"logo", 1, 1, "N", {}, "show stored logo N (1-64)", true, Logo},
+        {"speed", 1, 1, "9600|115200", {}, "switch the controller and the line", true, SpeedCommand},
+        {"update-cpu", 1, 1, "FILE.BIN", cUpdateOptions, std::string("CPU firmware (pages 16 on)") + cUpdateHelp,
+         true, UpdateCpu},
+        {"update-gfx", 1, 1, "FILE.QGF", cUpdateOptions, std::string("graphics data (pages 0-4095)") + cUpdateHelp,
+         true, UpdateGfx},
+    };
+    return table;
+}
 
 int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
 {
@@ -307,21 +373,10 @@ int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
         out.Error(error, exitUsage);
         return exitUsage;
     }
-    if (o.command == "ports") {
-        try {
-            std::vector<std::string> ports;
-            EnumComPorts(ports);
-            for (const std::string& p : ports)
-                out.Result(p);
-            return exitDone;
-        } catch (const EComPort& e) {
-            out.Error(e.what(), exitNoAnswer);
-            return exitNoAnswer;
-        }
-    }
-    TSession session(o, out, stop);
+    const TCommandSpec* spec = FindCommand(o.command);
+    TRunContext context{o, out, stop};
     try {
-        return session.Run();
+        return spec->run(context);
     } catch (const EUsage& e) {
         out.Error(e.text, exitUsage);
         return exitUsage;

@@ -27,7 +27,7 @@ int main(int argc, char** argv)
         return exitUsage;
     }
     if (o.help) {
-        std::fputs(cUsage, stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return exitDone;
     }
     if (o.version) {

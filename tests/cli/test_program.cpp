@@ -149,6 +149,7 @@ void TestCliProgram::refusals_data()
     QTest::newRow("window width 129") << P + QStringList{"window", "1", "--width", "129"} << 2
                                       << "--width must be 1 to 128" << 0;
     QTest::newRow("text of 200") << P + QStringList{"text", QString(200, 'x')} << 2 << "more than 199" << 0;
+    QTest::newRow("unknown option") << P + QStringList{"--bogus", "test"} << 2 << "--bogus is not an option" << 0;
     QTest::newRow("option of another command") << P + QStringList{"text", "--left", "1", "A"} << 2
                                                << "--left is not an option of text" << 0;
     QTest::newRow("speed 4800") << P + QStringList{"speed", "4800"} << 2 << "9600 or 115200" << 0;
