@@ -9,8 +9,8 @@
 namespace {
 
 const char* const cUsageHead =
-    "Usage: quorvantel-cli [--port PATH] [--speed 9600|115200] [--log FILE] [--json]\n"
-    "                      [--retries N] [--page-gap MS] COMMAND [ARGS]\n"
+    "Usage: quorvantel-cli [--port PATH]... [--speed 9600|115200] [--log FILE] [--json]\n"
+    "                      [--retries N] [--page-gap MS] [--report FILE] COMMAND [ARGS]\n"
     "Drives a Quorvantel display controller over a serial line without a window.\n";
 
 const char* const cUsageTail =
@@ -137,7 +137,11 @@ bool Split(const std::vector<std::string>& argv, std::vector<TToken>& options, s
 bool ApplyGlobal(const TToken& t, TOptions& o, std::string& error)
 {
     if (t.name == "port") {
-        o.port = t.value;
+        if (o.ports.empty())
+            o.port = t.value;
+        o.ports.push_back(t.value);
+    } else if (t.name == "report") {
+        o.report = t.value;
     } else if (t.name == "speed") {
         if (t.value != "9600" && t.value != "115200") {
             error = "--speed must be 9600 or 115200";
@@ -176,12 +180,14 @@ bool ApplyNamed(TOptions& o, std::string& error)
 const std::vector<TOptionSpec>& GlobalOptions()
 {
     static const std::vector<TOptionSpec> options = {
-        {"port", "PATH", "the serial port (required except for ports)"},
+        {"port", "PATH", "the serial port (required except for ports and inspect); given several times, the "
+                         "command runs on every port at once"},
         {"speed", "N", "the speed the controller listens at now (default 9600)"},
         {"log", "FILE", "every frame sent and received, as the window logs them ('-': standard error)"},
         {"json", "", "events as JSON objects, one per line, on standard output"},
         {"retries", "N", "resends of an unanswered frame (default 3)"},
         {"page-gap", "MS", "pause after each page confirmation (default 0)"},
+        {"report", "FILE", "appends one JSON line per port when its update ends"},
         {"help", "", ""},
         {"version", "", ""},
     };

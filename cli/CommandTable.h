@@ -9,12 +9,17 @@
 #include <vector>
 
 class TOutput;
+struct TReportEntry;
 
 // What a command's function works with.
 struct TRunContext {
     const TOptions& o;
     TOutput& out;
     const std::atomic<bool>& stop;
+    // The update file is in the page table already (loaded once for several ports).
+    bool fileLoaded = false;
+    // Filled by an update for the report: the versions read, how it ended, the go-on line.
+    TReportEntry* record = nullptr;
 };
 
 struct TOptionSpec {

@@ -2,12 +2,16 @@
 
 #include "CommandTable.h"
 
+#include "Inspect.h"
 #include "Output.h"
 #include "PortLine.h"
+#include "Report.h"
+#include "Station.h"
 #include "content/CodePage.h"
 #include "content/TextRecords.h"
 #include "protocol/exchange.h"
 #include "serial/OpenFailure.h"
+#include "update/FileFacts.h"
 #include "update/flash.h"
 
 #include <QString>
@@ -55,9 +59,30 @@ std::u16string DisplayText(const std::string& utf8)
     return text;
 }
 
+} // namespace
+
+int LoadUpdateFile(const std::string& file, bool cpu, TOutput& out)
+{
+    try {
+        if (!cpu) {
+            LoadGraphics(file);
+        } else if (!LoadCpuFirmware(file)) {
+            out.Error(cBadCpuFile, exitFileRefused);
+            return exitFileRefused;
+        }
+    } catch (const EFlashFile& e) {
+        out.Error(e.what(), exitFileRefused);
+        return exitFileRefused;
+    }
+    return exitDone;
+}
+
+namespace {
+
 class TSession {
 public:
-    explicit TSession(const TRunContext& c) : o_(c.o), out_(c.out), line_(c.o.port), ex_(line_, c.out)
+    explicit TSession(const TRunContext& c)
+        : o_(c.o), out_(c.out), fileLoaded_(c.fileLoaded), record_(c.record), line_(c.o.port), ex_(line_, c.out)
     {
         ex_.Retries = o_.retries;
         ex_.PageGapMs = o_.pageGapMs;
@@ -79,8 +104,13 @@ private:
     // Where a transfer stopped and how to go on; `lost` names a failed line.
     int StoppedTransfer(TExchangeResult r, int first, int last, int found, const std::string& lost = {});
 
+    // The version label text, or nothing when the controller does not answer.
+    std::optional<std::string> ReadVersion();
+
     const TOptions& o_;
     TOutput& out_;
+    const bool fileLoaded_;
+    TReportEntry* const record_;
     TPortLine line_;
     TLineExchange ex_;
 };
@@ -138,22 +168,23 @@ int TSession::Speed(int to)
     return Done(SwitchSpeed(to), std::to_string(to));
 }
 
+std::optional<std::string> TSession::ReadVersion()
+{
+    if (ex_.Command(BuildCommandFrame(cmd_GetVersion)) != TExchangeResult::Answered)
+        return std::nullopt;
+    tGetVersion v;
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(ex_.Answer().data()),
+                std::min(ex_.Answer().size(), cAnswerSize), v.raw.begin());
+    return VersionLabelText(v);
+}
+
 int TSession::Update(bool cpu)
 {
-    const std::string& file = o_.args[0];
-    try {
-        if (cpu) {
-            if (!LoadCpuFirmware(file)) {
-                out_.Error(cBadCpuFile, exitFileRefused);
-                return exitFileRefused;
-            }
-        } else {
-            LoadGraphics(file);
-        }
-    } catch (const EFlashFile& e) {
-        out_.Error(e.what(), exitFileRefused);
-        return exitFileRefused;
-    }
+    // Loaded once for every port when several run; the table is only read
+    // from here on.
+    if (!fileLoaded_)
+        if (const int code = LoadUpdateFile(o_.args[0], cpu, out_))
+            return code;
     int first = cpu ? cCpuFirstPart : 0;
     const int last = SendFlash.PartFileSize;
     if (o_.from) {
@@ -164,6 +195,14 @@ int TSession::Update(bool cpu)
 
     line_.Open(o_.speed);
     const int found = o_.speed;
+    if (record_) {
+        // On record: the update starts only once the controller has told its version.
+        record_->versionBefore = ReadVersion();
+        if (!record_->versionBefore)
+            return Fail(ex_.Command(BuildCommandFrame(cmd_TestConnect), 0) == TExchangeResult::Interrupted
+                            ? TExchangeResult::Interrupted
+                            : TExchangeResult::NoAnswer);
+    }
     if (o_.fast && found != 115200) {
         const TExchangeResult r = SwitchSpeed(115200);
         if (r != TExchangeResult::Answered) {
@@ -174,6 +213,8 @@ int TSession::Update(bool cpu)
         }
     }
 
+    if (cpu)
+        out_.Note(CpuVersionLine(CpuHeaderFacts(flashrec)));
     out_.Start(first, last - first + 1);
     TExchangeResult r;
     try {
@@ -199,6 +240,12 @@ int TSession::Update(bool cpu)
             return exitNoAnswer;
         }
         line_.SetSpeed(9600);
+        if (record_) {
+            // The controller restarts on its new firmware: a patient wait, and
+            // no answer is no failure.
+            ex_.AnswerWaitMs = 3000;
+            record_->versionAfter = ReadVersion();
+        }
         out_.Result("cmd_UpgradeCPU");
         return exitDone;
     }
@@ -236,7 +283,10 @@ int TSession::StoppedTransfer(TExchangeResult r, int first, int last, int found,
     }
     text += next > first ? "pages " + std::to_string(first) + "-" + std::to_string(next - 1) + " confirmed, "
                          : std::string("no page confirmed, ");
-    text += "no CPU command sent. Go on with:\n  " + GoOnLine(o_, next, speed);
+    const std::string goOn = GoOnLine(o_, next, speed);
+    text += "no CPU command sent. Go on with:\n  " + goOn;
+    if (record_)
+        record_->resume = goOn;
     const int code = r == TExchangeResult::Interrupted ? exitInterrupted : exitNoAnswer;
     out_.Error(text, code);
     return code;
@@ -331,6 +381,8 @@ int Ports(TRunContext& c)
     return exitDone;
 }
 
+int Inspect(TRunContext& c) { return InspectFile(c.o.args[0], c.o.json, c.out); }
+
 int UpdateCpu(TRunContext& c) { return TSession(c).Update(true); }
 int UpdateGfx(TRunContext& c) { return TSession(c).Update(false); }
 
@@ -357,6 +409,9 @@ const std::vector<TCommandSpec>& CommandTable()
          "text window N (1-8); defaults as in the window's table", true, Window},
         {"logo", 1, 1, "N", {}, "show stored logo N (1-64)", true, Logo},
         {"speed", 1, 1, "9600|115200", {}, "switch the controller and the line", true, SpeedCommand},
+        {"inspect", 1, 1, "FILE", {},
+         "what an update file holds, before anything is sent: a CPU file's header, its pages, its SHA-256",
+         false, Inspect},
         {"update-cpu", 1, 1, "FILE.BIN", cUpdateOptions, std::string("CPU firmware (pages 16 on)") + cUpdateHelp,
          true, UpdateCpu},
         {"update-gfx", 1, 1, "FILE.QGF", cUpdateOptions, std::string("graphics data (pages 0-4095)") + cUpdateHelp,
@@ -365,24 +420,17 @@ const std::vector<TCommandSpec>& CommandTable()
     return table;
 }
 
-int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
+int RunGuarded(const TCommandSpec& spec, TRunContext& context)
 {
-    TOutput out(o.command, o.json);
-    std::string error;
-    if (!out.OpenLog(o.log, error)) {
-        out.Error(error, exitUsage);
-        return exitUsage;
-    }
-    const TCommandSpec* spec = FindCommand(o.command);
-    TRunContext context{o, out, stop};
+    TOutput& out = context.out;
     try {
-        return spec->run(context);
+        return spec.run(context);
     } catch (const EUsage& e) {
         out.Error(e.text, exitUsage);
         return exitUsage;
     } catch (const EComPort& e) {
         if (e.Code == CError_OpenFailed) {
-            out.Error(PortFailureReason(e, o.port), exitPortFailed);
+            out.Error(PortFailureReason(e, context.o.port), exitPortFailed);
             return exitPortFailed;
         }
         out.Error(e.what(), exitNoAnswer);
@@ -391,4 +439,24 @@ int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
         out.Error(e.what(), exitNoAnswer);
         return exitNoAnswer;
     }
+}
+
+bool IsUpdate(const TCommandSpec& spec)
+{
+    return spec.run == UpdateCpu || spec.run == UpdateGfx;
+}
+
+int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
+{
+    const TCommandSpec* spec = FindCommand(o.command);
+    if (spec->needsPort && (o.ports.size() > 1 || (IsUpdate(*spec) && !o.report.empty())))
+        return RunStation(o, stop, *spec);
+    TOutput out(o.command, o.json);
+    std::string error;
+    if (!out.OpenLog(o.log, error)) {
+        out.Error(error, exitUsage);
+        return exitUsage;
+    }
+    TRunContext context{o, out, stop};
+    return RunGuarded(*spec, context);
 }

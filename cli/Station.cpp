@@ -1,8 +1,12 @@
 #include "Station.h"
 
-#include "Arguments.h"
+#include "CommandTable.h"
+#include "Commands.h"
+#include "Output.h"
+#include "Report.h"
 
 #include <algorithm>
+#include <optional>
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
@@ -85,4 +89,116 @@ int RunOnPorts(const std::vector<std::string>& ports, const std::function<int(in
     for (std::thread& t : threads)
         t.join();
     return *std::max_element(codes.begin(), codes.end());
+}
+
+TOptions ForPort(const TOptions& o, const std::string& port)
+{
+    TOptions p = o;
+    p.port = port;
+    p.ports = {port};
+    p.argv = {"--port", port};
+    bool optionsEnd = false;
+    for (std::size_t i = 0; i < o.argv.size(); ++i) {
+        const std::string& a = o.argv[i];
+        optionsEnd = optionsEnd || a == "--";
+        if (!optionsEnd && a == "--port") {
+            ++i;
+            continue;
+        }
+        if (!optionsEnd && a.rfind("--port=", 0) == 0)
+            continue;
+        p.argv.push_back(a);
+    }
+    return p;
+}
+
+namespace {
+std::string ResultWord(int code)
+{
+    switch (code) {
+    case exitDone: return "done";
+    case exitFileRefused: return "refused";
+    case exitInterrupted:
+    case 128 + 1:  // SIGHUP
+    case 128 + 15: // SIGTERM
+        return "interrupted";
+    default: return "stopped";
+    }
+}
+} // namespace
+
+int RunStation(const TOptions& o, const std::atomic<bool>& stop, const TCommandSpec& spec)
+{
+    const bool several = o.ports.size() > 1;
+    const bool update = IsUpdate(spec);
+    TOutput head(o.command, o.json);
+    std::optional<TReport> report;
+    std::string error;
+    if (update && !o.report.empty()) {
+        report.emplace(o.report);
+        // Told before any port is touched, not after the update.
+        if (!report->Open(error)) {
+            head.Error(error, exitUsage);
+            return exitUsage;
+        }
+    }
+    // The file once for every port; the ports then only read the page table.
+    std::optional<TFileFacts> facts;
+    int fileCode = exitDone;
+    if (update) {
+        const bool cpu = o.command == "update-cpu";
+        fileCode = LoadUpdateFile(o.args[0], cpu, head);
+        if (fileCode == exitDone) {
+            try {
+                facts = InspectUpdateFile(o.args[0], cpu);
+            } catch (const EFlashFile& e) {
+                head.Error(e.what(), exitFileRefused);
+                fileCode = exitFileRefused;
+            }
+        }
+    }
+
+    TConsole console(int(o.ports.size()), isatty(STDERR_FILENO) == 1 && !o.json);
+    const auto one = [&](int slot, const std::string& port) {
+        const TOptions po = ForPort(o, port);
+        TOutput out(o.command, o.json);
+        if (several)
+            out.SetStation(console, slot, port);
+        TReportEntry entry;
+        entry.started = std::chrono::system_clock::now();
+        const auto t0 = std::chrono::steady_clock::now();
+        int code = fileCode;
+        if (code == exitDone) {
+            std::string logError;
+            if (!out.OpenLog(o.log, logError)) {
+                out.Error(logError, exitUsage);
+                code = exitUsage;
+            } else {
+                TRunContext c{po, out, stop, update, report ? &entry : nullptr};
+                code = RunGuarded(spec, c);
+            }
+        }
+        if (report) {
+            entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            entry.port = port;
+            entry.command = o.command;
+            entry.file = o.args[0];
+            entry.facts = facts;
+            entry.pagesConfirmed = out.Confirmed();
+            entry.resends = out.Resends();
+            if (entry.result.empty())
+                entry.result = ResultWord(code);
+            entry.exitCode = code;
+            entry.message = code == exitDone || fileCode == exitDone ? out.LastMessage() : head.LastMessage();
+            if (code == exitDone)
+                entry.resume.reset();
+            std::string reportError;
+            if (!report->Append(entry, reportError))
+                out.Error(reportError, code);
+        }
+        return code;
+    };
+    const int code = RunOnPorts(o.ports, one);
+    console.Close();
+    return code;
 }

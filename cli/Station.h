@@ -3,6 +3,9 @@
 // table is loaded once and only read while the ports run.
 #pragma once
 
+#include "Arguments.h"
+
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -38,3 +41,11 @@ private:
 // never stops the others. Returns 0 when every port returned 0, else the
 // largest code.
 int RunOnPorts(const std::vector<std::string>& ports, const std::function<int(int slot, const std::string& port)>& one);
+
+struct TCommandSpec;
+
+// The options of one port's run: that port alone, also in the line to go on with.
+TOptions ForPort(const TOptions& o, const std::string& port);
+// The command on every port of o.ports at once (or on one, when an update is
+// on record); a report line per port when o.report is set.
+int RunStation(const TOptions& o, const std::atomic<bool>& stop, const TCommandSpec& spec);
