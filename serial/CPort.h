@@ -40,16 +40,18 @@ TBaudRate StrToBaudRate(const std::string& str);
 // The bit/s a TBaudRate stands for (customRate for brCustom).
 std::int32_t BaudRateToInt(TBaudRate value, std::int32_t customRate);
 
-// Replaces `ports` by the serial device paths present, sorted as text without
-// regard to case. Raises EComPort(CError_RegError) when the list can't be read.
+// Replaces `ports` by the serial device paths present (the ports of
+// ListPortInfos, serial/PortInfo.h), sorted as text without regard to case.
+// Raises EComPort(CError_RegError) when the list can't be read.
 void EnumComPorts(std::vector<std::string>& ports);
 // The port list's order: as text without regard to case (COM10 before COM2),
 // duplicates kept.
 void SortPortNames(std::vector<std::string>& ports);
+bool PortNameLess(const std::string& a, const std::string& b);
 // Same, reading another sysfs class folder (tests).
 void EnumComPortsFrom(const std::string& sysClassTty, std::vector<std::string>& ports);
 // The device path a port name stands for: "/..." as is, "COMn" -> /dev/ttyS(n-1),
-// anything else under /dev/.
+// anything else under /dev/ (QV_DEV_ROOT when that is set).
 std::string PortNameToDevice(const std::string& name);
 
 // Line events to the event mask bits (EV_RXCHAR 0x0001 ... EV_RX80FULL 0x0400) and back.

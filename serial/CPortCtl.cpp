@@ -1,6 +1,8 @@
 #include "CPortCtl.h"
 
+#include <QAbstractItemView>
 #include <QString>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <strings.h>
@@ -20,21 +22,65 @@ int FindItem(const QComboBox* items, const std::string& text)
     return items->findText(QString::fromStdString(text), Qt::MatchFixedString);
 }
 
-void ReadPortList(std::vector<std::string>& ports)
+struct TPortEntry {
+    std::string name, entry;
+    bool operator==(const TPortEntry&) const = default;
+};
+
+TPortEntry EntryFor(const std::string& name)
 {
-    if (const auto& lister = PortLister()) {
-        lister(ports);
-        SortPortNames(ports);
-    } else {
-        EnumComPorts(ports);
-    }
+    // Named as listed (a by-id link stays a by-id link), with its adapter.
+    auto info = PortInfoFor(name).value_or(TPortInfo{});
+    info.port = name;
+    return {name, PortEntryText(info)};
 }
 
-bool ListedNoCase(const std::vector<std::string>& ports, const std::string& name)
+// The port list with each port's entry; the system's list comes with its
+// details from one walk, a test's list is looked up name by name.
+std::vector<TPortEntry> ReadPortList()
+{
+    std::vector<TPortEntry> out;
+    if (const auto& lister = PortLister()) {
+        std::vector<std::string> ports;
+        lister(ports);
+        SortPortNames(ports);
+        for (const auto& p : ports)
+            out.push_back(EntryFor(p));
+    } else {
+        for (const TPortInfo& info : ListPortInfos())
+            out.push_back({info.port, PortEntryText(info)});
+    }
+    return out;
+}
+
+bool ListedNoCase(const std::vector<TPortEntry>& ports, const std::string& name)
 {
     return std::any_of(ports.begin(), ports.end(),
-                       [&](const std::string& p) { return strcasecmp(p.c_str(), name.c_str()) == 0; });
+                       [&](const TPortEntry& p) { return strcasecmp(p.name.c_str(), name.c_str()) == 0; });
 }
+
+void AddEntry(QComboBox* items, const TPortEntry& p)
+{
+    const QString entry = QString::fromStdString(p.entry);
+    items->addItem(QString::fromStdString(p.name));
+    items->setItemData(items->count() - 1, entry, TComComboBox::cEntryRole);
+    items->setItemData(items->count() - 1, entry, Qt::AccessibleTextRole);
+}
+
+// Draws the drop-down list's items with their entries.
+class TEntryDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QVariant entry = index.data(TComComboBox::cEntryRole);
+        if (entry.isValid())
+            option->text = entry.toString();
+    }
+};
 
 } // namespace
 
@@ -61,15 +107,20 @@ void TComSelect::SetComProperty(TComProperty value)
     }
 }
 
+std::string PortEntryText(const TPortInfo& info)
+{
+    const std::string words = AdapterWords(info);
+    return words == info.port ? info.port : info.port + "  " + words;
+}
+
 void TComSelect::SelectPort()
 {
-    std::vector<std::string> ports;
-    ReadPortList(ports);
+    const std::vector<TPortEntry> ports = ReadPortList();
     if (!FItems)
         return;
     FItems->clear();
     for (const auto& p : ports)
-        FItems->addItem(QString::fromStdString(p));
+        AddEntry(FItems, p);
 }
 
 void TComSelect::SelectBaudRate()
@@ -143,6 +194,7 @@ TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent)
 {
     setEditable(false);
     FComSelect.FItems = this;
+    view()->setItemDelegate(new TEntryDelegate(view()));
 }
 
 TComComboBox::~TComComboBox()
@@ -207,16 +259,19 @@ void TComComboBox::Change()
 
 void TComComboBox::showPopup()
 {
-    if (FComSelect.FComProperty == cpPort)
+    if (FComSelect.FComProperty == cpPort) {
         RefreshPortList();
+        // The list is as wide as its longest entry, the box keeps its width.
+        view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
+    }
     QComboBox::showPopup();
 }
 
 void TComComboBox::RefreshPortList()
 {
-    std::vector<std::string> ports;
+    std::vector<TPortEntry> ports;
     try {
-        ReadPortList(ports);
+        ports = ReadPortList();
     } catch (const std::exception&) {
         return; // nothing may reach Qt from here; the list shown stays
     }
@@ -227,16 +282,17 @@ void TComComboBox::RefreshPortList()
     // adds it at start.
     const std::string chosen = GetText();
     if (!chosen.empty() && !ListedNoCase(ports, chosen))
-        ports.push_back(chosen);
+        ports.push_back(EntryFor(chosen));
     bool same = int(ports.size()) == count();
     for (int i = 0; same && i < count(); ++i)
-        same = itemText(i).toStdString() == ports[std::size_t(i)];
+        same = itemText(i).toStdString() == ports[std::size_t(i)].name &&
+               itemData(i, cEntryRole).toString().toStdString() == ports[std::size_t(i)].entry;
     if (same)
         return;
     // Only the list changes: the port is not touched and no choice is made.
     clear();
     for (const auto& p : ports)
-        addItem(QString::fromStdString(p));
+        AddEntry(this, p);
     setCurrentIndex(chosen.empty() ? -1 : FindItem(this, chosen));
 }
 

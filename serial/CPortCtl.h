@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CPort.h"
+#include "PortInfo.h"
 
 #include <QComboBox>
 #include <QMetaObject>
@@ -29,6 +30,7 @@ public:
 
     void SetComProperty(TComProperty value);
     // Fills the list with the ports present. Raises EComPort.
+    // The entries go with the names (cEntryRole).
     void SelectPort();
     void SelectBaudRate();
     void Change(const std::string& text);
@@ -45,9 +47,19 @@ public:
     bool FAutoApply = false;
 };
 
+// A port's entry in the drop-down list: its name followed by its adapter's
+// product and serial number where known ("/dev/ttyUSB0  FT232R USB UART
+// (A50285BI)"); the bare name otherwise.
+std::string PortEntryText(const TPortInfo& info);
+
 class TComComboBox : public QComboBox {
     Q_OBJECT
 public:
+    // Item data of a port selector: the entry its drop-down list shows (also
+    // what assistive technologies read). The item's text, which GetText gives
+    // and the port opens by, stays the bare name.
+    static constexpr int cEntryRole = Qt::UserRole + 1;
+
     explicit TComComboBox(QWidget* parent = nullptr);
     ~TComComboBox() override;
 

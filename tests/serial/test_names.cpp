@@ -1,6 +1,9 @@
 // Texts and names of the serial component: error messages, speed names,
 // port names and the port list read from a sysfs tree.
 #include "serial/CPort.h"
+#include "serial/PortInfo.h"
+#include "tests/common/PortTree.h"
+#include "tests/common/Pty.h"
 
 #include <QtTest>
 
@@ -19,6 +22,25 @@ void MakeEntry(const QString& root, const QString& name, bool device, const char
         std::ofstream f((root + "/" + name + "/type").toStdString());
         f << type << "\n";
     }
+}
+
+// A port's details as one list: port, by-id, vid, pid, manufacturer, product,
+// serial, driver, identity, words; "-" for no port at all.
+QStringList Fields(const std::optional<TPortInfo>& i)
+{
+    if (!i)
+        return {QStringLiteral("-")};
+    QStringList out;
+    for (const std::string* s : {&i->port, &i->byId, &i->vid, &i->pid, &i->manufacturer, &i->product,
+                                 &i->serial, &i->driver})
+        out << QString::fromStdString(*s);
+    return out << QString::fromStdString(AdapterIdentity(*i)) << QString::fromStdString(AdapterWords(*i));
+}
+
+// "@/" stands for the tree's /dev.
+QString Rooted(QString s, const TPortTree& tree)
+{
+    return s.replace(QLatin1String("@/"), QString::fromStdString(tree.Dev("")));
 }
 
 } // namespace
@@ -174,6 +196,140 @@ private slots:
             QCOMPARE(e.WinCode, ENOENT);
         }
         QCOMPARE(ports, std::vector<std::string>{"kept"});
+    }
+
+    void portDetailsFromSysfs_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("fields");
+        const QString ftdiById = QStringLiteral("@/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        const QStringList ftdi{"@/ttyUSB0", ftdiById, "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI",
+                               "ftdi_sio", "serial A50285BI", "FT232R USB UART (A50285BI)"};
+        QTest::newRow("usb-serial with serial") << "@/ttyUSB0" << ftdi;
+        QTest::newRow("by its by-id link") << ftdiById << ftdi;
+        QTest::newRow("by its short name") << "ttyUSB0" << ftdi;
+        QTest::newRow("usb-serial without serial")
+            << "@/ttyUSB1"
+            << QStringList{"@/ttyUSB1", "@/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0",
+                           "067b", "2303", "Prolific Technology Inc.", "USB-Serial Controller", "", "pl2303",
+                           "usb 067b:2303", "USB-Serial Controller"};
+        QTest::newRow("modem class")
+            << "@/ttyACM0"
+            << QStringList{"@/ttyACM0", "@/serial/by-id/usb-Raspberry_Pi_Pico_E6616407E3646B2A-if00", "2e8a",
+                           "000a", "Raspberry Pi", "Pico", "E6616407E3646B2A", "cdc_acm",
+                           "serial E6616407E3646B2A", "Pico (E6616407E3646B2A)"};
+        QTest::newRow("built-in uart")
+            << "@/ttyS0" << QStringList{"@/ttyS0", "", "", "", "", "", "", "serial8250", "", "@/ttyS0"};
+        QTest::newRow("as COM1") << "COM1" << QStringList{"@/ttyS0", "", "", "", "", "", "", "serial8250", "", "@/ttyS0"};
+        QTest::newRow("absent uart") << "@/ttyS1" << QStringList{"-"};
+        QTest::newRow("virtual console") << "@/tty1" << QStringList{"-"};
+        QTest::newRow("console") << "@/console" << QStringList{"-"};
+        QTest::newRow("outside the tree") << "/nonexistent/ttyUSB0" << QStringList{"-"};
+        QTest::newRow("empty") << "" << QStringList{"-"};
+    }
+    void portDetailsFromSysfs()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, fields);
+        TPortTree tree;
+        QVERIFY(tree.Ok());
+        tree.AddStandardSet();
+        for (QString& f : fields)
+            f = Rooted(f, tree);
+        QCOMPARE(Fields(PortInfoFor(Rooted(path, tree).toStdString())), fields);
+        if (fields.size() > 1) {
+            // The list says the same of the port.
+            bool listed = false;
+            for (const TPortInfo& i : ListPortInfos())
+                if (i.port == fields[0].toStdString())
+                    listed = (Fields(i) == fields);
+            QVERIFY(listed);
+        }
+    }
+
+    void portListAndDetailsAgree()
+    {
+        TPortTree tree;
+        QVERIFY(tree.Ok());
+        tree.AddStandardSet();
+        const std::vector<std::string> expected{tree.Dev("ttyACM0"), tree.Dev("ttyS0"), tree.Dev("ttyUSB0"),
+                                                tree.Dev("ttyUSB1")};
+        std::vector<std::string> ports, listed;
+        EnumComPorts(ports);
+        for (const TPortInfo& i : ListPortInfos())
+            listed.push_back(i.port);
+        QCOMPARE(ports, expected);
+        QCOMPARE(listed, expected);
+        // The roots are read at each call.
+        tree.AddUsb({"ttyUSB2", "1a86", "7523", "", "", "", "ch341", ""});
+        QCOMPARE(ListPortInfos().back().port, tree.Dev("ttyUSB2"));
+        QCOMPARE(AdapterWords(ListPortInfos().back()), std::string("USB 1a86:7523"));
+    }
+
+    void adapterTextsAreMadePrintable()
+    {
+        TPortTree tree;
+        QVERIFY(tree.Ok());
+        TUsbAdapter a = TPortTree::Ftdi();
+        a.product = "FT232R\x1b]0;owned\x07 \xc2\x9b" "2J UART\xc3\xb3";
+        tree.AddUsb(a);
+        const auto info = PortInfoFor(tree.Dev("ttyUSB0"));
+        QVERIFY(info);
+        QCOMPARE(info->product, std::string("FT232R?]0;owned? ?2J UART\xc3\xb3"));
+    }
+
+    void portBySerialNumber_data()
+    {
+        QTest::addColumn<QString>("sn");
+        QTest::addColumn<QString>("port"); // "" : none
+        QTest::addColumn<bool>("twin");    // a second adapter reports A50285BI too
+        QTest::newRow("usb-serial") << "A50285BI" << "@/ttyUSB0" << false;
+        QTest::newRow("with its prefix") << "serial:A50285BI" << "@/ttyUSB0" << false;
+        QTest::newRow("modem class") << "E6616407E3646B2A" << "@/ttyACM0" << false;
+        QTest::newRow("no such adapter") << "A50285BJ" << "" << false;
+        QTest::newRow("case counts") << "a50285bi" << "" << false;
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("two adapters, one number") << "A50285BI" << "" << true;
+    }
+    void portBySerialNumber()
+    {
+        QFETCH(QString, sn);
+        QFETCH(QString, port);
+        QFETCH(bool, twin);
+        TPortTree tree;
+        QVERIFY(tree.Ok());
+        tree.AddStandardSet();
+        std::vector<std::string> present{"stale"}, expected{"E6616407E3646B2A", "A50285BI"};
+        if (twin) {
+            TUsbAdapter a = TPortTree::Ftdi();
+            a.tty = "ttyUSB2";
+            a.byId.clear();
+            tree.AddUsb(a);
+            expected.push_back("A50285BI");
+        }
+        const auto found = PortBySerial(sn.toStdString(), &present);
+        QCOMPARE(found ? QString::fromStdString(found->port) : QString(), Rooted(port, tree));
+        QCOMPARE(present, expected);
+    }
+
+    void byIdPortOpensAsAnyPath()
+    {
+        TPortTree tree;
+        QVERIFY(tree.Ok());
+        tree.AddStandardSet();
+        TPty pty(EPtyEnd::WatchedMaster);
+        QVERIFY(pty.Ok());
+        QVERIFY(tree.Plug("ttyUSB0", pty.SlavePath()));
+        const auto info = PortBySerial("A50285BI");
+        QVERIFY(info);
+        TComPort port(nullptr);
+        port.SetPort(info->byId);
+        port.Open();
+        QVERIFY(pty.SlaveOpen());
+        QCOMPARE(port.WriteStr("\x1b"), 1);
+        QCOMPARE(pty.Receive(1), std::string("\x1b"));
+        port.Close();
+        QCOMPARE(PortInfoFor(info->byId)->port, tree.Dev("ttyUSB0"));
     }
 
     void portListOfThisMachine()
