@@ -19,6 +19,17 @@ const char* const cUsageTail =
     "(resend number), exit (-1 until the last event) and message, always all of\n"
     "them; page events come every 64 pages and at the last one.\n"
     "\n"
+    "Several --port options run the command on every port at once, each with its\n"
+    "own line, retries and result: one progress line per port on a terminal,\n"
+    "otherwise lines prefixed by the port; JSON events gain port and time. The\n"
+    "exit code is 0 when every port succeeded, else the largest. A station run:\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 --port /dev/ttyUSB1 --report log.jsonl \\\n"
+    "                 update-cpu QuorvantelRS_firmware.bin --fast\n"
+    "--report appends, per port, one JSON line with time, seconds, port, by_id,\n"
+    "serial, command, file, file_size, sha256, header, first_page, last_page,\n"
+    "pages_confirmed, resends, version_before, version_after, result (done,\n"
+    "stopped, refused, interrupted), exit, message and resume.\n"
+    "\n"
     "Exit codes: 0 done; 1 the controller did not answer or a transfer stopped;\n"
     "2 wrong usage; 3 file refused; 4 port cannot be opened; 130 interrupted.\n";
 

@@ -19,13 +19,9 @@ bool EndsWithNoCase(const std::string& s, const std::string& tail)
            });
 }
 
-// A header text on a terminal: its control characters cannot move the cursor.
 std::string Shown(const std::string& text)
 {
-    std::string s = text;
-    std::replace_if(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; },
-                    '?');
-    return "\"" + s + "\"";
+    return "\"" + PrintableText(text) + "\"";
 }
 
 } // namespace

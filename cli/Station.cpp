@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "Report.h"
+#include "serial/PortInfo.h"
 
 #include <algorithm>
 #include <optional>
@@ -181,6 +182,11 @@ int RunStation(const TOptions& o, const std::atomic<bool>& stop, const TCommandS
         if (report) {
             entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             entry.port = port;
+            const auto info = port.rfind("serial:", 0) == 0 ? PortBySerial(port.substr(7)) : PortInfoFor(port);
+            if (info) {
+                entry.byId = info->byId;
+                entry.serial = info->serial;
+            }
             entry.command = o.command;
             entry.file = o.args[0];
             entry.facts = facts;

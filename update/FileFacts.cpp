@@ -29,9 +29,17 @@ TCpuHeaderFacts CpuHeaderFacts(const sflashrecord& header)
     return {Text(header.info), Text(header.data), Text(header.version), Text(header.board), header.size};
 }
 
+std::string PrintableText(const std::string& text)
+{
+    std::string s = text;
+    std::replace_if(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; },
+                    '?');
+    return s;
+}
+
 std::string CpuVersionLine(const TCpuHeaderFacts& header)
 {
-    return "version " + header.version + ", board " + header.board;
+    return "version " + PrintableText(header.version) + ", board " + PrintableText(header.board);
 }
 
 TFileFacts InspectUpdateFile(const std::string& path, bool cpu)

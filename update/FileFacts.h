@@ -21,6 +21,9 @@ struct TCpuHeaderFacts {
     std::int32_t size = 0;
 };
 TCpuHeaderFacts CpuHeaderFacts(const sflashrecord& header);
+// A header text for a terminal: control characters become "?", so that a
+// file's bytes cannot move the cursor or end the line.
+std::string PrintableText(const std::string& text);
 // "version 1.02, board QV-128 R2": the line update-cpu prints before its first page.
 std::string CpuVersionLine(const TCpuHeaderFacts& header);
 

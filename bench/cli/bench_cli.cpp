@@ -31,6 +31,8 @@ int Run(std::vector<std::string> args, double& seconds, long& peakKiB, bool quie
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The child's freopen would write out what is still buffered here.
+    std::fflush(stdout);
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
