@@ -22,16 +22,28 @@ const char* const cUsageTail =
     "Several --port options run the command on every port at once, each with its\n"
     "own line, retries and result: one progress line per port on a terminal,\n"
     "otherwise lines prefixed by the port; JSON events gain port and time. The\n"
-    "exit code is 0 when every port succeeded, else the largest. A station run:\n"
-    "  quorvantel-cli --port /dev/ttyUSB0 --port /dev/ttyUSB1 --report log.jsonl \\\n"
-    "                 update-cpu QuorvantelRS_firmware.bin --fast\n"
+    "exit code is 0 when every port succeeded, else the largest.\n"
     "--report appends, per port, one JSON line with time, seconds, port, by_id,\n"
     "serial, command, file, file_size, sha256, header, first_page, last_page,\n"
     "pages_confirmed, resends, version_before, version_after, result (done,\n"
     "stopped, refused, interrupted), exit, message and resume.\n"
     "\n"
-    "Exit codes: 0 done; 1 the controller did not answer or a transfer stopped;\n"
-    "2 wrong usage; 3 file refused; 4 port cannot be opened; 130 interrupted.\n";
+    "A stopped transfer (no confirmation after the retries, a lost line, a signal)\n"
+    "is recorded in $XDG_STATE_HOME/quorvantel/ (~/.local/state/quorvantel/), and\n"
+    "the line printed to go on with uses --resume: the same file on the same port,\n"
+    "from the first page not confirmed. --from needs --force.\n"
+    "\n"
+    "Exit codes: 0 done; 1 the controller did not answer, refused, or a transfer\n"
+    "stopped; 2 wrong usage; 3 file refused; 4 port cannot be opened; 128 + the\n"
+    "signal's number when stopped by one (129 SIGHUP, 130 Ctrl+C, 143 SIGTERM).\n"
+    "\n"
+    "Examples:\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 version\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 update-gfx logos.QGF --fast\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 update-gfx logos.QGF --fast --resume\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 update-cpu c.BIN --from 300 --force\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 --port /dev/ttyUSB1 --report log.jsonl \\\n"
+    "                 update-cpu QuorvantelRS_firmware.bin --fast\n";
 
 // Column of the help texts in --help, and the width of its lines.
 constexpr std::size_t cHelpColumn = 29, cWidth = 79;
@@ -159,6 +171,7 @@ bool ApplyGlobal(const TToken& t, TOptions& o, std::string& error)
             return false;
         }
         o.speed = std::stoi(t.value);
+        o.speedGiven = true;
     } else if (t.name == "log") {
         o.log = t.value;
     } else if (t.name == "retries" && !ParseInt(t.value, 0, 100, o.retries)) {
@@ -175,6 +188,8 @@ bool ApplyGlobal(const TToken& t, TOptions& o, std::string& error)
 bool ApplyNamed(TOptions& o, std::string& error)
 {
     o.fast = o.named.count("fast");
+    o.resume = o.named.count("resume");
+    o.force = o.named.count("force");
     if (o.named.count("from")) {
         int from = 0;
         if (!ParseInt(o.named["from"], 0, 4095, from)) {
@@ -182,6 +197,10 @@ bool ApplyNamed(TOptions& o, std::string& error)
             return false;
         }
         o.from = from;
+        if (o.resume) {
+            error = "--from and --resume do not go together";
+            return false;
+        }
     }
     return true;
 }
@@ -256,6 +275,12 @@ bool ParseInt(const std::string& text, int lo, int hi, int& out)
 bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::string& error)
 {
     o.argv = argv;
+    // Known before anything can go wrong, so that the error comes as JSON too.
+    for (const std::string& a : argv) {
+        if (a == "--")
+            break;
+        o.json = o.json || a == "--json";
+    }
     std::vector<TToken> options;
     std::vector<std::string> words;
     if (!Split(argv, options, words, error))
@@ -263,7 +288,6 @@ bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::stri
     const auto given = [&](const char* name) {
         return std::any_of(options.begin(), options.end(), [&](const TToken& t) { return t.name == name; });
     };
-    o.json = given("json");
     o.help = given("help");
     o.version = given("version");
     if (o.help || o.version)
@@ -306,7 +330,7 @@ bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::stri
     return ApplyNamed(o, error);
 }
 
-std::string GoOnLine(const TOptions& o, int page, int speed)
+std::string ResumeLine(const TOptions& o, const std::string& with)
 {
     std::string line = "quorvantel-cli", rest;
     for (std::size_t i = 0; i < o.argv.size(); ++i) {
@@ -316,14 +340,13 @@ std::string GoOnLine(const TOptions& o, int page, int speed)
                 rest += " " + Quoted(o.argv[i]);
             break;
         }
-        // Dropped here, set anew below.
         if (a == "--from" || a == "--speed") {
             ++i;
             continue;
         }
-        if (a.rfind("--from=", 0) == 0 || a.rfind("--speed=", 0) == 0)
+        if (a == "--force" || a == "--resume" || a.rfind("--from=", 0) == 0 || a.rfind("--speed=", 0) == 0)
             continue;
         line += " " + Quoted(a);
     }
-    return line + " --speed " + std::to_string(speed) + " --from " + std::to_string(page) + rest;
+    return line + " " + with + rest;
 }

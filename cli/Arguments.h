@@ -13,7 +13,8 @@ enum TExitCode : int {
     exitUsage = 2,
     exitFileRefused = 3,
     exitPortFailed = 4,
-    exitInterrupted = 130,
+    exitInterrupted = 130, // 128 + the signal's number: 129 SIGHUP, 130 SIGINT, 143 SIGTERM
+    exitSignalBase = 128,
 };
 
 struct TOptions {
@@ -21,6 +22,7 @@ struct TOptions {
     std::vector<std::string> ports; // every --port, in order: several run at once
     std::string report;             // --report FILE: one JSON line per port's update
     int speed = 9600;       // the speed the controller listens at now
+    bool speedGiven = false;
     std::string log;        // "" none, "-" stderr
     bool json = false;
     int retries = 3;
@@ -33,6 +35,8 @@ struct TOptions {
     std::map<std::string, std::string> named;  // the command's own options, without "--"
     bool fast = false;
     std::optional<int> from;
+    bool resume = false; // go on where the record of a stopped transfer says
+    bool force = false;  // --from without a record
 
     std::vector<std::string> argv; // as given, for the line that goes on after a stop
 };
@@ -45,6 +49,8 @@ std::string UsageText();
 bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::string& error);
 // A whole number within [lo, hi]; false for anything else.
 bool ParseInt(const std::string& text, int lo, int hi, int& out);
-// The command line to run to go on from `page`: as given, with --from and
-// --speed set anew.
-std::string GoOnLine(const TOptions& o, int page, int speed);
+// The command line that goes on after a stop: as given, with --resume in
+// place of --from, --force, --resume and --speed (the record holds the page
+// and the speeds).
+// `with` takes the place of --resume where the record could not be written.
+std::string ResumeLine(const TOptions& o, const std::string& with = "--resume");

@@ -9,6 +9,7 @@
 #include <vector>
 
 class TOutput;
+struct TFileFacts;
 struct TReportEntry;
 
 // What a command's function works with.
@@ -16,8 +17,9 @@ struct TRunContext {
     const TOptions& o;
     TOutput& out;
     const std::atomic<bool>& stop;
-    // The update file is in the page table already (loaded once for several ports).
-    bool fileLoaded = false;
+    const std::atomic<int>& signal; // the stop's signal number
+    // The update file, in the page table already (loaded once for several ports).
+    const TFileFacts* facts = nullptr;
     // Filled by an update for the report: the versions read, how it ended, the go-on line.
     TReportEntry* record = nullptr;
 };

@@ -3,15 +3,13 @@
 #include "CommandTable.h"
 
 #include "Inspect.h"
-#include "Output.h"
-#include "PortLine.h"
-#include "Report.h"
+#include "Session.h"
 #include "Station.h"
+#include "Update.h"
 #include "content/CodePage.h"
 #include "content/TextRecords.h"
 #include "protocol/exchange.h"
 #include "serial/OpenFailure.h"
-#include "update/FileFacts.h"
 #include "update/flash.h"
 
 #include <QString>
@@ -21,15 +19,6 @@
 #include <functional>
 
 namespace {
-
-// The window's message for a command left unanswered.
-const char* const cNoAnswer = "Brak potwierdzenia odebrania komendy do Quorvantela";
-const char* const cBadCpuFile = "Wybrano zły plik do upgreadu CPU";
-
-// Usage errors found once the command's own values are read.
-struct EUsage {
-    std::string text;
-};
 
 int NamedInt(const TOptions& o, const char* name, int lo, int hi, int fallback)
 {
@@ -57,239 +46,6 @@ std::u16string DisplayText(const std::string& utf8)
     if (text.size() > cMaxTextLength)
         throw EUsage{"the text has more than " + std::to_string(cMaxTextLength) + " characters"};
     return text;
-}
-
-} // namespace
-
-int LoadUpdateFile(const std::string& file, bool cpu, TOutput& out)
-{
-    try {
-        if (!cpu) {
-            LoadGraphics(file);
-        } else if (!LoadCpuFirmware(file)) {
-            out.Error(cBadCpuFile, exitFileRefused);
-            return exitFileRefused;
-        }
-    } catch (const EFlashFile& e) {
-        out.Error(e.what(), exitFileRefused);
-        return exitFileRefused;
-    }
-    return exitDone;
-}
-
-namespace {
-
-class TSession {
-public:
-    explicit TSession(const TRunContext& c)
-        : o_(c.o), out_(c.out), fileLoaded_(c.fileLoaded), record_(c.record), line_(c.o.port), ex_(line_, c.out)
-    {
-        ex_.Retries = o_.retries;
-        ex_.PageGapMs = o_.pageGapMs;
-        ex_.StopFlag = &c.stop;
-    }
-
-    // Sends `frame` (its values checked before) and prints what `result`
-    // makes of the answer.
-    int Ask(const TBytes& frame, const std::function<std::string(const std::uint8_t* answer, std::size_t n)>& result);
-    int Speed(int to);
-    int Update(bool cpu);
-
-private:
-    // The command's answer came: its result line, exit 0. Otherwise the failure.
-    int Done(TExchangeResult r, const std::string& result);
-    int Fail(TExchangeResult r);
-    // Controller and line to `to`; the line follows once the controller has answered.
-    TExchangeResult SwitchSpeed(int to, int retries = -1);
-    // Where a transfer stopped and how to go on; `lost` names a failed line.
-    int StoppedTransfer(TExchangeResult r, int first, int last, int found, const std::string& lost = {});
-
-    // The version label text, or nothing when the controller does not answer.
-    std::optional<std::string> ReadVersion();
-
-    const TOptions& o_;
-    TOutput& out_;
-    const bool fileLoaded_;
-    TReportEntry* const record_;
-    TPortLine line_;
-    TLineExchange ex_;
-};
-
-int TSession::Fail(TExchangeResult r)
-{
-    if (r == TExchangeResult::Interrupted) {
-        out_.Error("interrupted", exitInterrupted);
-        return exitInterrupted;
-    }
-    out_.Error(cNoAnswer, exitNoAnswer);
-    return exitNoAnswer;
-}
-
-int TSession::Done(TExchangeResult r, const std::string& result)
-{
-    if (r != TExchangeResult::Answered)
-        return Fail(r);
-    out_.Result(result);
-    return exitDone;
-}
-
-TExchangeResult TSession::SwitchSpeed(int to, int retries)
-{
-    const int from = line_.Speed();
-    const TExchangeResult r = ex_.Command(BuildCommandFrame(to == 115200 ? cmd_Set115200 : cmd_Set9600), retries);
-    if (r == TExchangeResult::Answered) {
-        line_.SetSpeed(to);
-        return r;
-    }
-    if (r == TExchangeResult::Interrupted)
-        return r;
-    // The controller may have switched with its answer lost: ask it at the new speed.
-    line_.SetSpeed(to);
-    if (ex_.Command(BuildCommandFrame(cmd_TestConnect), 0) == TExchangeResult::Answered)
-        return TExchangeResult::Answered;
-    line_.SetSpeed(from);
-    return r;
-}
-
-int TSession::Ask(const TBytes& frame,
-                  const std::function<std::string(const std::uint8_t* answer, std::size_t n)>& result)
-{
-    line_.Open(o_.speed);
-    const TExchangeResult r = ex_.Command(frame);
-    if (r != TExchangeResult::Answered)
-        return Fail(r);
-    const auto* a = reinterpret_cast<const std::uint8_t*>(ex_.Answer().data());
-    return Done(r, result(a, std::min(ex_.Answer().size(), cAnswerSize)));
-}
-
-int TSession::Speed(int to)
-{
-    line_.Open(o_.speed);
-    return Done(SwitchSpeed(to), std::to_string(to));
-}
-
-std::optional<std::string> TSession::ReadVersion()
-{
-    if (ex_.Command(BuildCommandFrame(cmd_GetVersion)) != TExchangeResult::Answered)
-        return std::nullopt;
-    tGetVersion v;
-    std::copy_n(reinterpret_cast<const std::uint8_t*>(ex_.Answer().data()),
-                std::min(ex_.Answer().size(), cAnswerSize), v.raw.begin());
-    return VersionLabelText(v);
-}
-
-int TSession::Update(bool cpu)
-{
-    // Loaded once for every port when several run; the table is only read
-    // from here on.
-    if (!fileLoaded_)
-        if (const int code = LoadUpdateFile(o_.args[0], cpu, out_))
-            return code;
-    int first = cpu ? cCpuFirstPart : 0;
-    const int last = SendFlash.PartFileSize;
-    if (o_.from) {
-        if (*o_.from < first || *o_.from > last)
-            throw EUsage{"--from must be " + std::to_string(first) + " to " + std::to_string(last) + " for this file"};
-        first = *o_.from;
-    }
-
-    line_.Open(o_.speed);
-    const int found = o_.speed;
-    if (record_) {
-        // On record: the update starts only once the controller has told its version.
-        record_->versionBefore = ReadVersion();
-        if (!record_->versionBefore)
-            return Fail(ex_.Command(BuildCommandFrame(cmd_TestConnect), 0) == TExchangeResult::Interrupted
-                            ? TExchangeResult::Interrupted
-                            : TExchangeResult::NoAnswer);
-    }
-    if (o_.fast && found != 115200) {
-        const TExchangeResult r = SwitchSpeed(115200);
-        if (r != TExchangeResult::Answered) {
-            if (r == TExchangeResult::Interrupted)
-                return Fail(r);
-            out_.Error("the controller did not switch to 115200 bit/s; nothing was sent", exitNoAnswer);
-            return exitNoAnswer;
-        }
-    }
-
-    if (cpu)
-        out_.Note(CpuVersionLine(CpuHeaderFacts(flashrec)));
-    out_.Start(first, last - first + 1);
-    TExchangeResult r;
-    try {
-        r = ex_.Transfer(first, last, [](int k) {
-            return TPageRef{SendFlash.Part[k].adres, SendFlash.Part[k].buf};
-        });
-    } catch (const std::exception& e) {
-        return StoppedTransfer(TExchangeResult::NoAnswer, first, last, found, e.what());
-    }
-    if (r != TExchangeResult::Answered)
-        return StoppedTransfer(r, first, last, found);
-    out_.EndProgress();
-
-    if (cpu) {
-        // Sent once: the controller programs its CPU on it and then listens at 9600.
-        const TExchangeResult c3 = ex_.Command(BuildCommandFrame(cmd_UpgreadeCPU), 0);
-        if (c3 == TExchangeResult::Interrupted)
-            return StoppedTransfer(c3, last, last, found);
-        if (c3 != TExchangeResult::Answered) {
-            out_.Error(std::string(cNoAnswer) + " (command 3, after pages " + std::to_string(cCpuFirstPart) + "-" +
-                           std::to_string(last) + " were all confirmed)",
-                       exitNoAnswer);
-            return exitNoAnswer;
-        }
-        line_.SetSpeed(9600);
-        if (record_) {
-            // The controller restarts on its new firmware: a patient wait, and
-            // no answer is no failure.
-            ex_.AnswerWaitMs = 3000;
-            record_->versionAfter = ReadVersion();
-        }
-        out_.Result("cmd_UpgradeCPU");
-        return exitDone;
-    }
-    if (line_.Speed() != found && SwitchSpeed(found) != TExchangeResult::Answered) {
-        out_.Error("Dane graficzne zostały zaktualizowane, but the controller did not switch back to " +
-                       std::to_string(found) + " bit/s",
-                   exitNoAnswer);
-        return exitNoAnswer;
-    }
-    out_.Result("Dane graficzne zostały zaktualizowane.");
-    return exitDone;
-}
-
-int TSession::StoppedTransfer(TExchangeResult r, int first, int last, int found, const std::string& lost)
-{
-    const int next = std::min(ex_.NextPage(), last);
-    int speed = line_.Speed();
-    if (speed != found && lost.empty()) {
-        // Back to the speed the controller was found at, one try, so that the
-        // line to go on with is the one given.
-        ex_.StopFlag = nullptr;
-        if (SwitchSpeed(found, 0) == TExchangeResult::Answered)
-            speed = found;
-    }
-    std::string text;
-    if (r == TExchangeResult::Interrupted) {
-        text = "interrupted; ";
-    } else if (!lost.empty()) {
-        text = lost + " at page " + std::to_string(next) + "; ";
-    } else {
-        char address[16];
-        std::snprintf(address, sizeof address, "%08X", unsigned(SendFlash.Part[next].adres));
-        text = "page " + std::to_string(next) + " ($" + address + ") was not confirmed after " +
-               std::to_string(1 + o_.retries) + " tries; ";
-    }
-    text += next > first ? "pages " + std::to_string(first) + "-" + std::to_string(next - 1) + " confirmed, "
-                         : std::string("no page confirmed, ");
-    const std::string goOn = GoOnLine(o_, next, speed);
-    text += "no CPU command sent. Go on with:\n  " + goOn;
-    if (record_)
-        record_->resume = goOn;
-    const int code = r == TExchangeResult::Interrupted ? exitInterrupted : exitNoAnswer;
-    out_.Error(text, code);
-    return code;
 }
 
 std::string Ok(const std::uint8_t*, std::size_t) { return "OK"; }
@@ -377,17 +133,20 @@ int Ports(TRunContext& c)
     std::vector<std::string> ports;
     EnumComPorts(ports);
     for (const std::string& p : ports)
-        c.out.Result(p);
+        c.out.Port(p, {{"port", p}, {"by_id", ""}, {"vid", ""}, {"pid", ""}, {"manufacturer", ""}, {"product", ""},
+                       {"serial", ""}, {"driver", ""}});
+    c.out.Result("");
     return exitDone;
 }
 
 int Inspect(TRunContext& c) { return InspectFile(c.o.args[0], c.o.json, c.out); }
 
-int UpdateCpu(TRunContext& c) { return TSession(c).Update(true); }
-int UpdateGfx(TRunContext& c) { return TSession(c).Update(false); }
+int UpdateCpu(TRunContext& c) { return RunUpdate(c, true); }
+int UpdateGfx(TRunContext& c) { return RunUpdate(c, false); }
 
-const std::vector<TOptionSpec> cUpdateOptions = {{"fast", "", ""}, {"from", "PAGE", ""}};
-const char* const cUpdateHelp = "; --fast runs the transfer at 115200 bit/s, --from starts at that page";
+const std::vector<TOptionSpec> cUpdateOptions = {{"fast"}, {"resume"}, {"from", "PAGE"}, {"force"}};
+const char* const cUpdateHelp = "; --fast runs the transfer at 115200 bit/s, --resume goes on where the "
+                                "recorded stop on this port left it, --from starts at that page (with --force)";
 
 } // namespace
 
@@ -430,7 +189,7 @@ int RunGuarded(const TCommandSpec& spec, TRunContext& context)
         return exitUsage;
     } catch (const EComPort& e) {
         if (e.Code == CError_OpenFailed) {
-            out.Error(PortFailureReason(e, context.o.port), exitPortFailed);
+            out.Error(PortFailureReason(e, PortPath(context.o.port)), exitPortFailed);
             return exitPortFailed;
         }
         out.Error(e.what(), exitNoAnswer);
@@ -446,17 +205,17 @@ bool IsUpdate(const TCommandSpec& spec)
     return spec.run == UpdateCpu || spec.run == UpdateGfx;
 }
 
-int RunCommand(const TOptions& o, const std::atomic<bool>& stop)
+int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal)
 {
     const TCommandSpec* spec = FindCommand(o.command);
     if (spec->needsPort && (o.ports.size() > 1 || (IsUpdate(*spec) && !o.report.empty())))
-        return RunStation(o, stop, *spec);
+        return RunStation(o, stop, signal, *spec);
     TOutput out(o.command, o.json);
     std::string error;
     if (!out.OpenLog(o.log, error)) {
         out.Error(error, exitUsage);
         return exitUsage;
     }
-    TRunContext context{o, out, stop};
+    TRunContext context{o, out, stop, signal};
     return RunGuarded(*spec, context);
 }

@@ -3,15 +3,45 @@
 #include "Report.h"
 #include "Station.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <unistd.h>
+
+namespace {
+
+// Bytes of a whole UTF-8 character at `s[i]`, 0 for none (a byte that
+// begins none, a cut or overlong sequence, a surrogate, beyond U+10FFFF).
+std::size_t Utf8Length(const std::string& s, std::size_t i)
+{
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    const std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((b(i + k) & 0xC0) != 0x80)
+            return 0;
+    if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) >= 0xA0) || (c == 0xF0 && b(i + 1) < 0x90) ||
+        (c == 0xF4 && b(i + 1) >= 0x90))
+        return 0;
+    return n;
+}
+
+} // namespace
 
 std::string JsonString(const std::string& s)
 {
     std::string out = "\"";
-    for (const char c : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
         const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (const std::size_t n = Utf8Length(s, i); n > 1) {
+            out.append(s, i, n);
+            i += n - 1;
+        } else if (n == 0) {
+            out += "\\ufffd"; // not UTF-8: the replacement character
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (u < 0x20) {
@@ -19,7 +49,7 @@ std::string JsonString(const std::string& s)
             std::snprintf(esc, sizeof esc, "\\u%04x", u);
             out += esc;
         } else {
-            out += c; // UTF-8 passes as it is
+            out += c;
         }
     }
     return out + "\"";
@@ -77,25 +107,31 @@ bool TOutput::OpenLog(const std::string& path, std::string& error)
     }
     log_ = std::fopen(path.c_str(), "a");
     if (!log_) {
-        error = "cannot open the log file " + path;
+        error = "cannot open the log file " + path + ": " + std::strerror(errno);
         return false;
     }
+    logName_ = path;
     ownLog_ = true;
     return true;
 }
 
 std::string TOutput::JsonEvent(const std::string& event, const std::string& command, int page, int pages,
-                               int confirmed, int attempt, int exitCode, const std::string& message)
+                               int confirmed, int attempt, int exitCode, const std::string& message,
+                               const TJsonKeys& more)
 {
-    return "{\"event\":" + JsonString(event) + ",\"command\":" + JsonString(command) +
-           ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) +
-           ",\"confirmed\":" + std::to_string(confirmed) + ",\"attempt\":" + std::to_string(attempt) +
-           ",\"exit\":" + std::to_string(exitCode) + ",\"message\":" + JsonString(message) + "}";
+    std::string line = "{\"event\":" + JsonString(event) + ",\"command\":" + JsonString(command) +
+                       ",\"page\":" + std::to_string(page) + ",\"pages\":" + std::to_string(pages) +
+                       ",\"confirmed\":" + std::to_string(confirmed) + ",\"attempt\":" + std::to_string(attempt) +
+                       ",\"exit\":" + std::to_string(exitCode) + ",\"message\":" + JsonString(message);
+    for (const auto& [key, value] : more)
+        line += "," + JsonString(key) + ":" + JsonString(value);
+    return line + "}";
 }
 
-void TOutput::Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message)
+void TOutput::Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message,
+                   const TJsonKeys& more)
 {
-    std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message);
+    std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message, more);
     if (console_) {
         line.pop_back();
         line += ",\"port\":" + JsonString(port_) + ",\"time\":" +
@@ -115,6 +151,15 @@ void TOutput::Result(const std::string& text)
         Json("done", -1, 0, 0, text);
     else if (!text.empty())
         Emit(stdout, text);
+    std::fflush(stdout);
+}
+
+void TOutput::Port(const std::string& line, const TJsonKeys& keys)
+{
+    if (json_)
+        Json("port", -1, 0, -1, "", keys);
+    else
+        std::fprintf(stdout, "%s\n", line.c_str());
     std::fflush(stdout);
 }
 
@@ -142,7 +187,6 @@ void TOutput::Start(int first, int pages)
     pages_ = pages;
     confirmed_ = 0;
     lastShownTenth_ = 0;
-    resends_ = 0;
     started_ = lastDrawn_ = std::chrono::steady_clock::now();
     if (json_)
         Json("start", first, 0, -1, "");
@@ -167,8 +211,17 @@ void TOutput::LogLine(const std::string& line)
         return;
     }
     // Several ports in one log: each line says whose it is.
-    std::fprintf(log_, "%s%s\n", console_ ? (port_ + ": ").c_str() : "", line.c_str());
-    std::fflush(log_);
+    if (std::fprintf(log_, "%s%s\n", console_ ? (port_ + ": ").c_str() : "", line.c_str()) >= 0 &&
+        std::fflush(log_) == 0)
+        return;
+    // A full disk ends the log, not the update.
+    const std::string reason = std::strerror(errno);
+    if (ownLog_)
+        std::fclose(log_);
+    log_ = nullptr;
+    ownLog_ = false;
+    Note("quorvantel-cli: the log file " + logName_ + " cannot be written any more (" + reason +
+         "); the rest is not logged");
 }
 
 void TOutput::Retry(std::uint8_t code, int page, int attempt)

@@ -7,6 +7,11 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
+
+// Keys an event has beyond those every event has, with string values.
+using TJsonKeys = std::vector<std::pair<std::string, std::string>>;
 
 class TConsole;
 
@@ -23,13 +28,16 @@ public:
     // and `time`; the progress is the port's own line on a terminal.
     void SetStation(TConsole& console, int slot, const std::string& port);
 
-    // "" no log, "-" standard error; false when the file cannot be opened.
+    // "" no log, "-" standard error; false when the file cannot be opened,
+    // with the reason. A log that cannot be written later ends, with a note.
     bool OpenLog(const std::string& path, std::string& error);
 
     // A result line on standard output (a JSON "done" event with --json).
     void Result(const std::string& text);
     // A failure on standard error (a JSON "error" event with --json).
     void Error(const std::string& text, int exitCode);
+    // One port of the list: `line` as it is printed, or a JSON "port" event with `keys`.
+    void Port(const std::string& line, const TJsonKeys& keys);
     // A note on standard error that ends nothing (JSON: left out).
     void Note(const std::string& text);
 
@@ -51,10 +59,11 @@ public:
     // One JSON event line, every key present.
     static std::string JsonEvent(const std::string& event, const std::string& command, int page,
                                  int pages, int confirmed, int attempt, int exitCode,
-                                 const std::string& message);
+                                 const std::string& message, const TJsonKeys& more = {});
 
 private:
-    void Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message);
+    void Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message,
+              const TJsonKeys& more = {});
     void Progress(bool last);
     // A whole line to `stream`, through the console when there is one.
     void Emit(std::FILE* stream, const std::string& text);
@@ -64,6 +73,7 @@ private:
     bool tty_;
     std::FILE* log_ = nullptr;
     bool ownLog_ = false;
+    std::string logName_ = "-";
     int first_ = 0, pages_ = 0, confirmed_ = 0, resends_ = 0;
     std::string lastMessage_;
     TConsole* console_ = nullptr;

@@ -3,11 +3,26 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <cstdlib>
 #include <poll.h>
+#include <unistd.h>
+
+std::string PortPath(const std::string& port)
+{
+    if (port.find('/') == std::string::npos || port[0] == '/')
+        return port;
+    char* cwd = ::getcwd(nullptr, 0);
+    std::string_view rest = port;
+    while (rest.rfind("./", 0) == 0)
+        rest.remove_prefix(2);
+    const std::string path = cwd ? std::string(cwd) + "/" + std::string(rest) : port;
+    std::free(cwd);
+    return path;
+}
 
 TPortLine::TPortLine(const std::string& port) : name_(port)
 {
-    port_.SetPort(port);
+    port_.SetPort(PortPath(port));
     port_.Parity().SetBits(prNone);
     port_.SetStopBits(sbOneStopBit);
     port_.SetDataBits(dbEight);

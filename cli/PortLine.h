@@ -14,6 +14,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The port as the serial component opens it: a relative path ("./qv") is the
+// file it names, not one under /dev; a bare name is left to the component.
+std::string PortPath(const std::string& port);
+
 class TPortLine : public ILine {
 public:
     explicit TPortLine(const std::string& port);

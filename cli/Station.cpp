@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "Report.h"
+#include "Update.h"
 #include "serial/PortInfo.h"
 
 #include <algorithm>
@@ -119,16 +120,13 @@ std::string ResultWord(int code)
     switch (code) {
     case exitDone: return "done";
     case exitFileRefused: return "refused";
-    case exitInterrupted:
-    case 128 + 1:  // SIGHUP
-    case 128 + 15: // SIGTERM
-        return "interrupted";
-    default: return "stopped";
+    default: return code > 128 ? "interrupted" : "stopped"; // 128 + a signal's number
     }
 }
 } // namespace
 
-int RunStation(const TOptions& o, const std::atomic<bool>& stop, const TCommandSpec& spec)
+int RunStation(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal,
+               const TCommandSpec& spec)
 {
     const bool several = o.ports.size() > 1;
     const bool update = IsUpdate(spec);
@@ -175,7 +173,7 @@ int RunStation(const TOptions& o, const std::atomic<bool>& stop, const TCommandS
                 out.Error(logError, exitUsage);
                 code = exitUsage;
             } else {
-                TRunContext c{po, out, stop, update, report ? &entry : nullptr};
+                TRunContext c{po, out, stop, signal, facts ? &*facts : nullptr, report ? &entry : nullptr};
                 code = RunGuarded(spec, c);
             }
         }

@@ -48,4 +48,5 @@ struct TCommandSpec;
 TOptions ForPort(const TOptions& o, const std::string& port);
 // The command on every port of o.ports at once (or on one, when an update is
 // on record); a report line per port when o.report is set.
-int RunStation(const TOptions& o, const std::atomic<bool>& stop, const TCommandSpec& spec);
+int RunStation(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal,
+               const TCommandSpec& spec);

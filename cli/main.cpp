@@ -3,6 +3,7 @@
 // no question asked.
 #include "Arguments.h"
 #include "Commands.h"
+#include "Output.h"
 
 #include <atomic>
 #include <csignal>
@@ -11,9 +12,14 @@
 namespace {
 
 std::atomic<bool> gStop{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> gSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
-void OnInterrupt(int) { gStop.store(true); }
+void OnStopSignal(int signal)
+{
+    gSignal.store(signal);
+    gStop.store(true);
+}
 
 } // namespace
 
@@ -23,7 +29,8 @@ int main(int argc, char** argv)
     TOptions o;
     std::string error;
     if (!ParseArguments(args, o, error)) {
-        std::fprintf(stderr, "quorvantel-cli: %s\nTry 'quorvantel-cli --help'.\n", error.c_str());
+        TOutput(o.command, o.json).Error(error, exitUsage);
+        std::fputs("Try 'quorvantel-cli --help'.\n", stderr);
         return exitUsage;
     }
     if (o.help) {
@@ -34,13 +41,16 @@ int main(int argc, char** argv)
         std::printf("quorvantel-cli %s\n", QV_VERSION);
         return exitDone;
     }
-    // The first Ctrl+C lets the page on the line finish; a second one ends the
-    // program at once.
+    // Ctrl+C, SIGTERM and a closed terminal (SIGHUP) let the page on the line
+    // finish; a second one of the same ends the program at once.
     struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
+    sa.sa_handler = OnStopSignal;
     sa.sa_flags = SA_RESETHAND;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    return RunCommand(o, gStop);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
+    // Output nobody reads any more (a closed pipe) must not end a transfer:
+    // the write fails instead, and the transfer goes on.
+    std::signal(SIGPIPE, SIG_IGN);
+    return RunCommand(o, gStop, gSignal);
 }

@@ -54,7 +54,15 @@ void TMainForm::SendFrame(TBytes frame, std::uint8_t code)
     SealFrame(frame);
     if (!IfOpenPort())
         return;
-    WriteCommandFrame(frame, code);
+    try {
+        WriteCommandFrame(frame, code);
+    } catch (const EComPort&) {
+        if (ComPort1->Connected())
+            throw;
+        // The line hung up under the write and the port has let it go: one
+        // box says so, and the next command opens the port afresh.
+        Dialogs().Message(this, LineLostText());
+    }
 }
 
 bool TMainForm::TrySendFrame(TBytes frame, std::uint8_t code, QString& reason)
@@ -143,7 +151,7 @@ void TMainForm::Timer1Timer()
     }
     AutoTimer.cmd = 0;
     emit AnswerWaitChanged();
-    Dialogs().Message(this, QStringLiteral("Brak potwierdzenia odebrania komendy do Quorvantela"));
+    Dialogs().Message(this, QString::fromUtf8(cNoAnswerText));
 }
 
 // ---- receiving ----

@@ -26,10 +26,29 @@ bool tProgramFlashPage::Take(std::string_view bytes)
     return true;
 }
 
-void tProgramFlashPageConfirm::Take(const std::uint8_t* bytes, std::int32_t size)
+bool tProgramFlashPageConfirm::Take(const std::uint8_t* bytes, std::int32_t size)
 {
     const auto n = std::clamp<std::int32_t>(size, 0, std::int32_t(cSize));
     std::memcpy(raw.data(), bytes, std::size_t(n));
+    return size == std::int32_t(cSize);
+}
+
+TPageAnswer ClassifyPageAnswer(tProgramFlashPageConfirm& confirm, const std::uint8_t* bytes, std::int32_t size,
+                               const TTransferPages& transfer)
+{
+    // A frame of another length (a broken one, a page's echo) confirms nothing,
+    // nor does half a record filled up by the previous confirmation.
+    if (!confirm.Take(bytes, size))
+        return TPageAnswer::NoConfirmation;
+    const std::int64_t page = confirm.address() >> 8;
+    // Never a reason to write a page the transfer does not hold.
+    if (!transfer.Holds(page))
+        return TPageAnswer::Outside;
+    if (IsRefusal(confirm.Response()))
+        return TPageAnswer::Refused;
+    if (page < transfer.onLine)
+        return TPageAnswer::Earlier;
+    return page == transfer.onLine ? TPageAnswer::OnLine : TPageAnswer::Later;
 }
 
 TBytes tProgramFlashPageConfirm::Build(std::uint32_t address, std::uint8_t response)

@@ -139,10 +139,11 @@ TBytes BuildJasnoscFrame(std::uint8_t jasnosc);
 // overwrites only its own length, as a plain memory copy would. Both answers
 // share one layout: header, a 32-bit field, Response, an 8-bit field.
 inline constexpr std::size_t cAnswerSize = 16;
+inline constexpr std::size_t cOffResponse = 12;
 struct tAnswerRecord {
     std::array<std::uint8_t, cAnswerSize> raw{};
     tHeader Header() const { return tHeader::Decode(raw.data()); }
-    std::uint8_t Response() const { return raw[12]; }
+    std::uint8_t Response() const { return raw[cOffResponse]; }
 
 protected:
     std::uint32_t Field32() const { return GetLE32(&raw[8]); }

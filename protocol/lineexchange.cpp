@@ -19,6 +19,20 @@ TLineExchange::TLineExchange(ILine& line, IExchangeObserver& observer)
     receiver_.StartPauseMs = 0;
 }
 
+std::string RefusedText(std::uint8_t response, int page)
+{
+    std::string text = "the controller answered ";
+    if (response == rec_ResponseWrong)
+        text += "Wrong (2)";
+    else if (response == rec_ResponseRepeat)
+        text += "Repeat (3)";
+    else
+        text += std::to_string(response);
+    if (page >= 0)
+        text += " for page " + std::to_string(page);
+    return text;
+}
+
 void TLineExchange::Answered(std::uint8_t code)
 {
     if (answered_ || code != awaited_)
@@ -26,17 +40,51 @@ void TLineExchange::Answered(std::uint8_t code)
     // An echo of the frame sent never gets here: the receiver drops it.
     const auto size = std::size_t(receiver_.myComSize);
     if (code == cmd_ProgramFlashPage) {
-        if (size != tProgramFlashPageConfirm::cSize)
-            return;
         tProgramFlashPageConfirm confirm;
-        confirm.Take(receiver_.myCom, receiver_.myComSize);
+        const TPageAnswer a = ClassifyPageAnswer(confirm, receiver_.myCom, receiver_.myComSize, pages_);
         // Only the page on the line; a late or early one waits for the resend.
-        if ((confirm.address() >> 8) != (pageAddress_ >> 8))
+        if (a == TPageAnswer::Refused) {
+            refused_ = true;
+            lastResponse_ = confirm.Response();
+            observer_.Refusal(lastResponse_, pages_.onLine);
+        } else if (a != TPageAnswer::OnLine) {
             return;
+        }
+    } else if (size > cOffResponse && IsRefusal(receiver_.myCom[cOffResponse])) {
+        refused_ = true;
+        lastResponse_ = receiver_.myCom[cOffResponse];
+        observer_.Refusal(lastResponse_, -1);
     }
     answered_ = true;
     answer_.assign(reinterpret_cast<const char*>(receiver_.myCom), size);
 }
+
+namespace {
+// Where the frame at the start of `b` ends: by its Size when that can be a
+// frame's and its last two bytes are CR LF, else at the first CR LF. 0: its
+// bytes are not all in yet; npos (only with `flush`): no end at all.
+std::size_t FrameEnd(std::string_view b, bool flush)
+{
+    if (b.size() >= cOffChSum) {
+        const std::size_t size = GetLE16(reinterpret_cast<const std::uint8_t*>(b.data()) + cOffSize);
+        if (size >= cMinFrame && size <= cMaxFrame) {
+            if (b.size() >= size) {
+                if (b[size - 2] == char(cCR) && b[size - 1] == char(cLF))
+                    return size;
+            } else if (!flush) {
+                return 0; // the rest is on its way
+            }
+        }
+    } else if (!flush) {
+        return 0;
+    }
+    // No Size to go by: the first CR LF ends it, as the receiver would.
+    const std::size_t crlf = b.find("\r\n", 1);
+    if (crlf == std::string_view::npos)
+        return flush ? std::string_view::npos : 0;
+    return crlf + 2;
+}
+} // namespace
 
 void TLineExchange::Feed(bool flush)
 {
@@ -47,44 +95,46 @@ void TLineExchange::Feed(bool flush)
             return;
         }
         pending_.erase(0, start);
-        std::size_t end = std::string::npos;
-        if (pending_.size() >= cOffChSum) {
-            const std::size_t size = GetLE16(reinterpret_cast<const std::uint8_t*>(pending_.data()) + cOffSize);
-            if (size >= cMinFrame && size <= cMaxFrame) {
-                if (pending_.size() >= size) {
-                    if (pending_[size - 2] == char(cCR) && pending_[size - 1] == char(cLF))
-                        end = size;
-                } else if (!flush) {
-                    return; // the rest is on its way
-                }
-            }
-        } else if (!flush) {
+        const std::size_t end = FrameEnd(pending_, flush);
+        if (end == 0)
+            return;
+        if (end == std::string::npos) {
+            pending_.clear(); // half a frame when the wait is over
             return;
         }
-        if (end == std::string::npos) {
-            // No Size to go by: the first CR LF ends it, as the receiver would.
-            const std::size_t crlf = pending_.find("\r\n", 1);
-            if (crlf == std::string::npos) {
-                if (flush)
-                    pending_.clear(); // half a frame when the wait is over
-                return;
+        const std::string_view frame = std::string_view(pending_).substr(0, end);
+        if (!VerifyFrame(frame)) {
+            // A noise byte 27 in front of an answer makes one bad frame of
+            // both: a later start byte that begins a good frame is the answer.
+            bool later = false;
+            for (std::size_t s = pending_.find(char(cBusStart), 1); s < end; s = pending_.find(char(cBusStart), s + 1)) {
+                const std::string_view rest = std::string_view(pending_).substr(s);
+                const std::size_t e = FrameEnd(rest, flush);
+                if (e == 0)
+                    return; // that one is not all in yet
+                if (e != std::string_view::npos && VerifyFrame(rest.substr(0, e))) {
+                    pending_.erase(0, s);
+                    later = true;
+                    break;
+                }
             }
-            end = crlf + 2;
+            if (later)
+                continue;
         }
-        receiver_.ProcessChunk(std::string_view(pending_).substr(0, end));
+        receiver_.ProcessChunk(frame);
         pending_.erase(0, end);
     }
 }
 
-bool TLineExchange::Attempt(const TBytes& frame, std::uint8_t code, std::uint32_t pageAddress)
+TLineExchange::TAttempt TLineExchange::Attempt(const TBytes& frame, std::uint8_t code)
 {
     // Whatever is left of earlier answers is no answer to this frame.
     pending_.clear();
     receiver_.Reset();
     answered_ = false;
+    refused_ = false;
     awaited_ = code;
     receiver_.NoteSent(frame);
-    pageAddress_ = pageAddress;
 
     line_.Write(frame);
     observer_.LogLine(SentFrameLogLine(frame));
@@ -100,7 +150,9 @@ bool TLineExchange::Attempt(const TBytes& frame, std::uint8_t code, std::uint32_
             Feed(false);
     }
     awaited_ = 0;
-    return answered_;
+    if (!answered_)
+        return TAttempt::NoAnswer;
+    return refused_ ? TAttempt::Refused : TAttempt::Answered;
 }
 
 TExchangeResult TLineExchange::Command(TBytes frame, int retries)
@@ -113,8 +165,14 @@ TExchangeResult TLineExchange::Command(TBytes frame, int retries)
             return TExchangeResult::Interrupted;
         if (t > 0)
             observer_.Retry(code, -1, t);
-        if (Attempt(frame, code, 0))
+        switch (Attempt(frame, code)) {
+        case TAttempt::Answered:
             return TExchangeResult::Answered;
+        case TAttempt::Refused:
+            return TExchangeResult::Refused; // the controller has said no; asking again changes nothing
+        case TAttempt::NoAnswer:
+            break;
+        }
     }
     return TExchangeResult::NoAnswer;
 }
@@ -123,22 +181,30 @@ TExchangeResult TLineExchange::Transfer(int first, int last, const std::function
 {
     nextPage_ = first;
     tProgramFlashPage frame;
+    struct TEnd {
+        TTransferPages& pages;
+        ~TEnd() { pages = {}; } // no transfer: every confirmation is outside
+    } end{pages_};
     for (int k = first; k <= last; ++k) {
         if (Stopping())
             return TExchangeResult::Interrupted;
+        pages_ = {first, last, k};
         const TPageRef ref = page(k);
         frame.Build(ref.address, ref.data);
         const TBytes bytes(frame.Bytes());
-        bool confirmed = false;
-        for (int t = 0; t <= Retries && !confirmed; ++t) {
+        TAttempt a = TAttempt::NoAnswer;
+        for (int t = 0; t <= Retries && a != TAttempt::Answered; ++t) {
             if (t > 0) {
                 if (Stopping())
                     return TExchangeResult::Interrupted;
                 observer_.Retry(cmd_ProgramFlashPage, k, t);
             }
-            confirmed = Attempt(bytes, cmd_ProgramFlashPage, ref.address);
+            // A refusal ends its try at once, so the resend goes out at once.
+            a = Attempt(bytes, cmd_ProgramFlashPage);
         }
-        if (!confirmed)
+        if (a == TAttempt::Refused)
+            return TExchangeResult::Refused;
+        if (a != TAttempt::Answered)
             return TExchangeResult::NoAnswer;
         nextPage_ = k + 1;
         observer_.PageConfirmed(k);

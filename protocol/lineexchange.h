@@ -5,6 +5,7 @@
 // tests implement over a pseudo-terminal.
 #pragma once
 
+#include "flashpage.h"
 #include "frame.h"
 #include "receiver.h"
 
@@ -35,9 +36,17 @@ public:
     // the resend about to go out, 1 for the first.
     virtual void Retry(std::uint8_t /*code*/, int /*page*/, int /*attempt*/) {}
     virtual void PageConfirmed(int /*page*/) {}
+    // The controller answered `response` (Wrong or Repeat) for page `page`
+    // (-1: a command); a page is then resent at once while tries are left.
+    virtual void Refusal(std::uint8_t /*response*/, int /*page*/) {}
 };
 
-enum class TExchangeResult { Answered, NoAnswer, Interrupted };
+// Refused: the controller answered Wrong or Repeat (for a page, at its last try).
+enum class TExchangeResult { Answered, NoAnswer, Interrupted, Refused };
+
+// The words for a refusing answer: "the controller answered Wrong (2) for
+// page 30"; `page` -1 for a command.
+std::string RefusedText(std::uint8_t response, int page = -1);
 
 // One page of a transfer: its flash address and its 256 bytes.
 struct TPageRef {
@@ -60,22 +69,27 @@ public:
     const std::atomic<bool>* StopFlag = nullptr;
 
     // Seals `frame` and sends it until a good answer with its code comes, up
-    // to 1 + `retries` tries (-1: Retries). An echo of the frame is no answer.
+    // to 1 + `retries` tries (-1: Retries). An echo of the frame is no answer;
+    // an answer with Response Wrong or Repeat ends it at once as Refused.
     TExchangeResult Command(TBytes frame, int retries = -1);
     // The answer taken last, as received.
     const std::string& Answer() const { return answer_; }
+    // The Response byte of the answer that refused.
+    std::uint8_t LastResponse() const { return lastResponse_; }
 
     // Sends pages first..last in order, each only after the one before it is
-    // confirmed. A confirmation counts only when it is 16 bytes long and names
-    // the page on the line; one naming another page is ignored, and the page
-    // is resent when its wait runs out. NextPage() is then the first page not
+    // confirmed. What a command-11 frame means is ClassifyPageAnswer's to say:
+    // only a confirmation of the page on the line counts; a refusal resends
+    // the page at once, as a try; anything else is ignored and the page is
+    // resent when its wait runs out. NextPage() is then the first page not
     // confirmed (last + 1 when all were).
     TExchangeResult Transfer(int first, int last, const std::function<TPageRef(int page)>& page);
     int NextPage() const { return nextPage_; }
 
 private:
+    enum class TAttempt { Answered, Refused, NoAnswer };
     // Sends `frame` once and waits for an answer of `code`.
-    bool Attempt(const TBytes& frame, std::uint8_t code, std::uint32_t pageAddress);
+    TAttempt Attempt(const TBytes& frame, std::uint8_t code);
     // Hands the receiver whole frames from what has arrived. A frame is whole
     // once its Size bytes are in and end in CR LF, so a CR LF inside it does
     // not cut it; this takes the place of the window's pause at a start byte.
@@ -105,8 +119,10 @@ private:
     TFrameReceiver receiver_;
     std::string pending_;   // arrived, not yet handed to the receiver
     std::uint8_t awaited_ = 0;
-    std::uint32_t pageAddress_ = 0;
+    TTransferPages pages_;
     bool answered_ = false;
+    bool refused_ = false;
+    std::uint8_t lastResponse_ = 0;
     std::string answer_;
     int nextPage_ = 0;
 };

@@ -27,6 +27,9 @@ bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
 // The device is gone (adapter pulled out, pty master closed): nothing is left to purge.
 bool DeviceGone(int err) { return err == EIO || err == ENODEV || err == ENXIO; }
 
+// A write that fails so has found the line hung up.
+bool WriteHungUp(int err) { return DeviceGone(err) || err == EPIPE; }
+
 } // namespace
 
 TCustomComPort::TCustomComPort(QObject* owner)
@@ -175,7 +178,19 @@ void TCustomComPort::Close()
     CloseImpl(true);
 }
 
-void TCustomComPort::CloseImpl(bool raisePurge)
+void TCustomComPort::WriteFailed(int err)
+{
+    if (WriteHungUp(err) && FConnected) {
+        // The line is lost, as when the event thread sees the hang-up; a
+        // delivery it has queued meanwhile has nothing left to read and is
+        // dropped rather than run inside this write.
+        CloseImpl(false, true);
+        DoLineLost();
+    }
+    throw EComPort(CError_WriteFailed, err, FPort);
+}
+
+void TCustomComPort::CloseImpl(bool raisePurge, bool dropQueued)
 {
     ReapRetired();
     // Loops because a delivery run while waiting may close the port and open it again.
@@ -194,6 +209,12 @@ void TCustomComPort::CloseImpl(bool raisePurge)
                 FHandOver->retiring.push_back(std::move(FEventThread));
                 FThreadCreated = false;
             } else {
+                if (dropQueued) {
+                    std::lock_guard lk(FHandOver->mx);
+                    if (t->FSlot == TComThread::TSlot::Filled)
+                        t->FSlot = TComThread::TSlot::Done;
+                    FHandOver->cv.notify_all();
+                }
                 WaitForThread(*t);
                 if (FEventThread.get() != t) {
                     // A delivery closed the port (and maybe opened it again) meanwhile.
@@ -261,7 +282,7 @@ std::int32_t TCustomComPort::Write(const void* buffer, std::int32_t count)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN)
-            throw EComPort(CError_WriteFailed, errno, FPort);
+            WriteFailed(errno);
         const int left = msLeft();
         if (left <= 0)
             return timedOut(done);

@@ -119,8 +119,9 @@ public:
 
     // Characters-received handler, called on the GUI thread with count >= 1.
     TRxCharEvent OnRxChar;
-    // Called on the GUI thread once the line has hung up (adapter pulled out)
-    // and the port has closed itself; never for a Close made by the caller.
+    // Called on the GUI thread once the line has hung up (adapter pulled out,
+    // seen by the event thread or by a write that failed for it) and the port
+    // has closed itself; never for a Close made by the caller.
     TLineLostEvent OnLineLost;
 
 protected:
@@ -147,7 +148,10 @@ private:
     struct THandOver;
     // Queued by the event thread: runs a waiting delivery on the GUI thread.
     void ServeHandOvers();
-    void CloseImpl(bool raisePurge);
+    // dropQueued: a delivery waiting to run is dropped, not run (the line is lost).
+    void CloseImpl(bool raisePurge, bool dropQueued = false);
+    // Raises CError_WriteFailed; a line found hung up is closed and reported lost first.
+    [[noreturn]] void WriteFailed(int err);
     // Raises EComPort (CError_OpenFailed) when the thread cannot be started in full.
     void StartEventThread();
     bool DeliveryRunning(TComThread& t) const;

@@ -112,5 +112,10 @@ void TMainForm::ComPort1LineLost()
 {
     // The port has already closed itself; the next send reopens it by name.
     btnOpenClose->setText(QStringLiteral("Open"));
-    AppendLog(QStringLiteral("Utracono połączenie z portem ") + QString::fromStdString(ComPort1->Port()));
+    AppendLog(LineLostText());
+}
+
+QString TMainForm::LineLostText() const
+{
+    return QStringLiteral("Utracono połączenie z portem ") + QString::fromStdString(ComPort1->Port());
 }

@@ -5,6 +5,7 @@
 
 #include "content/TextRecords.h"
 #include "protocol/exchange.h"
+#include "protocol/flashpage.h"
 #include "protocol/receiver.h"
 #include "serial/CPortTypes.h"
 
@@ -203,6 +204,8 @@ public:
     bool TryOpenPort(QString& reason);
     void btnOpenCloseClick();
     void ComPort1LineLost();
+    // "Utracono połączenie z portem ..." for the log and the box of a command whose write found it.
+    QString LineLostText() const;
 
     // ---- display content (content/) ----
     void Init_StatycznyText();
@@ -266,6 +269,11 @@ public:
     // change the line are off.
     enum class TFlashStage { Idle, Transfer, Closing, AwaitCpu };
     TFlashStage FlashStage = TFlashStage::Idle;
+    // The transfer under way: its kind (which closing step it takes) and first page.
+    TTransferKind TransferKind = TTransferKind::Cpu;
+    std::uint32_t TransferFirst = 0;
+    // Its pages and the one on the line; none while no transfer runs.
+    TTransferPages TransferPages() const;
     void btnFlashClick();
     void btnAutoRunClick();
     void BitBtn1Click();
@@ -273,7 +281,8 @@ public:
     void FlashingGFX();
     bool LoadFlash();
     // True when the page was written; else false with the reason (port
-    // cannot be opened). A write error raises EComPort.
+    // cannot be opened). A write error raises EComPort; a page outside the
+    // transfer under way is never written and raises an error.
     bool SendFlashPage(std::uint32_t nrpart, QString* reason = nullptr);
 
 signals:
@@ -328,11 +337,11 @@ private:
     void SpeedAdvice();
     // The file picked and the start confirmed, with no update under way.
     bool ChooseAndConfirm(const QString& question);
-    void StartTransfer(std::uint32_t firstPart, int barMaximum);
+    void StartTransfer(TTransferKind kind, std::uint32_t firstPart, int barMaximum);
     // A page of the transfer under way. One that cannot be written is told at
     // once and left awaited, so the resend question follows.
     void SendTransferPage(std::uint32_t nrpart);
-    void CloseTransfer(std::uint32_t index);
+    void CloseTransfer();
     // Ends the update's last stage when the answer wait shows it is over (queued).
     QMetaObject::Connection FlashWaitLink;
     // Sends a complete frame: seal, IfOpenPort, write, log, arm.

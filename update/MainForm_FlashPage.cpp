@@ -11,16 +11,32 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <stdexcept>
+
+TTransferPages TMainForm::TransferPages() const
+{
+    if (FlashStage != TFlashStage::Transfer)
+        return {};
+    return {int(TransferFirst), SendFlash.PartFileSize, SendFlash.PartSendCount};
+}
 
 bool TMainForm::SendFlashPage(std::uint32_t nrpart, QString* reason)
 {
     QString why;
     if (!reason)
         reason = &why;
-    if (nrpart >= std::uint32_t(cPartCount)) {
-        *reason = QStringLiteral("Brak strony %1").arg(nrpart);
-        return false;
-    }
+    // Whatever asked for it, a page the transfer under way does not hold
+    // would overwrite flash that is not to be written.
+    const TTransferPages pages = TransferPages();
+    if (nrpart >= std::uint32_t(cPartCount) || !pages.Holds(nrpart))
+        throw std::runtime_error(
+            pages.last < pages.first
+                ? QStringLiteral("Strona %1 nie zostanie wysłana: żadna aktualizacja nie trwa.").arg(nrpart).toStdString()
+                : QStringLiteral("Strona %1 nie zostanie wysłana: aktualizacja obejmuje strony %2–%3.")
+                      .arg(nrpart)
+                      .arg(pages.first)
+                      .arg(pages.last)
+                      .toStdString());
     const tPart& part = SendFlash.Part[nrpart];
     Page.Build(part.adres, part.buf);
     if (!TryOpenPort(*reason))
@@ -41,6 +57,12 @@ void TMainForm::SendTransferPage(std::uint32_t nrpart)
             return;
     } catch (const EComPort& e) {
         reason = QString::fromUtf8(e.what());
+    } catch (const std::runtime_error& e) {
+        // A page outside the transfer: a fault, never resent; the update ends here.
+        EndWait();
+        SetFlashStage(TFlashStage::Idle);
+        Dialogs().Error(this, QString::fromUtf8(e.what()));
+        return;
     }
     // Told at once, also from inside a delivery; the wait stays armed as after
     // a resend, so the resend question follows and "Tak" goes on from here.
@@ -59,18 +81,21 @@ void TMainForm::SendTransferPage(std::uint32_t nrpart)
 
 void TMainForm::fcmd_ProgramFlashPage()
 {
-    // Only a transfer under way takes confirmations: a stray one must never
-    // close a transfer, let alone send the CPU command. A frame of another
-    // length is no confirmation (a page's echo, a broken frame).
-    if (FlashStage != TFlashStage::Transfer ||
-        Receiver.myComSize != std::int32_t(tProgramFlashPageConfirm::cSize))
+    // What the frame means is the rule book's; the window follows a
+    // confirmation of the page on the line or of an earlier one (that page
+    // is then sent again), and leaves everything else alone.
+    const TPageAnswer answer =
+        ClassifyPageAnswer(PageConfirm, Receiver.myCom, Receiver.myComSize, TransferPages());
+    if (answer == TPageAnswer::Refused) {
+        // No confirmation: the wait stays armed and ends at the next tick,
+        // so the resend question comes at once.
+        if (PageAwaited())
+            AutoTimer.interval = 0;
         return;
-    PageConfirm.Take(Receiver.myCom, Receiver.myComSize);
+    }
+    if (answer != TPageAnswer::OnLine && answer != TPageAnswer::Earlier)
+        return;
     const std::uint32_t index = PageConfirm.address() >> 8;
-    // No such page, or one not sent yet: left alone, so the wait runs out and
-    // the resend question comes. Following it would skip pages.
-    if (index >= std::uint32_t(cPartCount) || index > std::uint32_t(SendFlash.PartSendCount))
-        return;
     EndWait();
     lStat->setText(QStringLiteral("Programowanie pamięci flash %1/%2")
                        .arg(index)
@@ -81,10 +106,10 @@ void TMainForm::fcmd_ProgramFlashPage()
         SendTransferPage(index + 1);
         return;
     }
-    CloseTransfer(index);
+    CloseTransfer();
 }
 
-void TMainForm::CloseTransfer(std::uint32_t index)
+void TMainForm::CloseTransfer()
 {
     SetFlashStage(TFlashStage::Closing);
     // However this ends (an error included) the bar goes back to 0, and the
@@ -98,11 +123,12 @@ void TMainForm::CloseTransfer(std::uint32_t index)
             form.pBar->setValue(0);
         }
     } end{*this};
-    if (index >= cGraphicsClosingPart) {
-        Dialogs().Message(this, QStringLiteral("Dane graficzne zostały zaktualizowane."));
+    // The kind of transfer decides, never the page number.
+    if (TransferKind == TTransferKind::Graphics) {
+        Dialogs().Message(this, QString::fromUtf8(cGraphicsDoneText));
         return;
     }
-    Dialogs().Message(this, QStringLiteral("Po naciśnięciu OK nastapi zaprogramowanie procesora?"));
+    Dialogs().Message(this, QString::fromUtf8(cProgramCpuText));
     QString reason;
     if (!TrySendFrame(BuildCommandFrame(cmd_UpgreadeCPU), cmd_UpgreadeCPU, reason)) {
         Dialogs().DetailedMessage(

@@ -96,7 +96,7 @@ void TMainForm::UpgreadeFlash()
         Dialogs().Message(this, QStringLiteral("Wybrano zły plik do upgreadu CPU"));
         return;
     }
-    StartTransfer(std::uint32_t(cCpuFirstPart), SendFlash.PartFileSize);
+    StartTransfer(TTransferKind::Cpu, std::uint32_t(cCpuFirstPart), SendFlash.PartFileSize);
 }
 
 void TMainForm::btnAutoRunClick()
@@ -114,11 +114,13 @@ void TMainForm::FlashingGFX()
                                          "Nie będzie można go przerwać. Czy mam kontynuować?")))
         return;
     LoadGraphics(OpenDialog1.FileName.toStdString());
-    StartTransfer(0, cLastPart);
+    StartTransfer(TTransferKind::Graphics, 0, cLastPart);
 }
 
-void TMainForm::StartTransfer(std::uint32_t firstPart, int barMaximum)
+void TMainForm::StartTransfer(TTransferKind kind, std::uint32_t firstPart, int barMaximum)
 {
+    TransferKind = kind;
+    TransferFirst = firstPart;
     pBar->setMaximum(barMaximum);
     pBar->setValue(int(firstPart));
     // The static text's animation would put its frames between the pages.

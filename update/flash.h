@@ -20,8 +20,6 @@ inline constexpr std::int32_t cCpuImageOffset = 4096;
 inline constexpr std::int32_t cCpuFirstPart = cCpuImageOffset / std::int32_t(cFlashPageSize);
 // The file's own last page; a header pointing beyond it is refused.
 inline constexpr std::int32_t cCpuLastPartMax = (cCpuImageOffset + cCpuFileSize) / 256 - 1;
-// Confirmed pages below this index close a transfer with the CPU command.
-inline constexpr std::uint32_t cGraphicsClosingPart = 790;
 
 struct tPart {
     std::uint8_t buf[cFlashPageSize];

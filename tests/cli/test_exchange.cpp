@@ -4,6 +4,7 @@
 #include "cli/PortLine.h"
 #include "protocol/flashpage.h"
 #include "tests/common/Hex.h"
+#include "tests/protocol/PageAnswerRows.h"
 
 #include <QtTest>
 
@@ -16,12 +17,17 @@ struct TCounter : IExchangeObserver {
 enum EFault { None, Echo, EchoThenAnswer, Drop, ConfirmAhead, ConfirmEarlier };
 } // namespace
 Q_DECLARE_METATYPE(EFault)
+Q_DECLARE_METATYPE(TExchangeResult)
 
 class TestLineExchange : public QObject {
     Q_OBJECT
 private slots:
     void exchange_data();
     void exchange();
+    void pageAnswers_data() { PageAnswerRows(); }
+    void pageAnswers();
+    void answers_data();
+    void answers();
 };
 
 void TestLineExchange::exchange_data()
@@ -88,6 +94,96 @@ void TestLineExchange::exchange()
     QCOMPARE(r, answered ? TExchangeResult::Answered : TExchangeResult::NoAnswer);
     QCOMPARE(counter.retries, framesSent - 1);
     QCOMPARE(int(rig.emu.Frames().size()), framesSent);
+}
+
+// The rule book's table: what the frame means, and how the terminal exchange
+// acts on it with one resend: the page on the line is taken as soon as its
+// bytes are in, a refusal is resent at once and named when the tries run out,
+// and everything else is ignored until the wait runs out.
+void TestLineExchange::pageAnswers()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(TPageAnswer, answer);
+    tProgramFlashPageConfirm c;
+    const TTransferPages pages{cRowFirst, cRowLast, cRowOnLine};
+    QCOMPARE(ClassifyPageAnswer(c, reinterpret_cast<const std::uint8_t*>(frame.data()), std::int32_t(frame.size()), pages),
+             answer);
+
+    TEmulator::Options o;
+    o.pace = false;
+    TCliRig rig(o);
+    rig.SetHook([&](const std::string& f) {
+        if (f.size() == tProgramFlashPage::cSize && std::uint8_t(f[9]) == cRowOnLine) {
+            rig.emu.DropAnswers(1);
+            rig.emu.SendRaw(frame.toStdString());
+        }
+    });
+    TPortLine line(rig.emu.SlavePath());
+    line.Open(9600);
+    TCounter counter;
+    TLineExchange ex(line, counter);
+    ex.Retries = 1;
+    ex.AnswerWaitMs = 1000;
+    std::uint8_t data[256] = {};
+    QElapsedTimer t;
+    t.start();
+    const TExchangeResult r =
+        ex.Transfer(cRowFirst, cRowLast, [&](int k) { return TPageRef{std::uint32_t(k) * 256, data}; });
+    const qint64 ms = t.elapsed();
+    const bool taken = answer == TPageAnswer::OnLine;
+    const bool refused = answer == TPageAnswer::Refused;
+    QCOMPARE(r, taken ? TExchangeResult::Answered : refused ? TExchangeResult::Refused : TExchangeResult::NoAnswer);
+    QCOMPARE(ex.NextPage(), taken ? cRowLast + 1 : cRowOnLine);
+    QCOMPARE(counter.retries, taken ? 0 : 1);
+    QCOMPARE(int(rig.emu.PageAddresses().size()), taken ? cRowLast - cRowFirst + 1 : cRowOnLine - cRowFirst + 2);
+    if (refused)
+        QCOMPARE(QString::fromStdString(RefusedText(ex.LastResponse(), ex.NextPage())),
+                 QStringLiteral("the controller answered %1 for page 26")
+                     .arg(frame[12] == rec_ResponseWrong ? "Wrong (2)" : "Repeat (3)"));
+    // Neither waits for the time-out.
+    if (taken || refused)
+        QVERIFY2(ms < ex.AnswerWaitMs, qPrintable(QString::number(ms)));
+}
+
+void TestLineExchange::answers_data()
+{
+    QTest::addColumn<std::uint8_t>("code");
+    QTest::addColumn<int>("noiseGapMs"); // -1: none
+    QTest::addColumn<std::uint8_t>("response");
+    QTest::addColumn<TExchangeResult>("result");
+    // With retries 0: a lost answer is a failure at once.
+    QTest::newRow("noise 27 just before the answer") << cmd_GetVersion << 0 << rec_ResponseOK << TExchangeResult::Answered;
+    QTest::newRow("noise 27 20 ms before the answer") << cmd_GetVersion << 20 << rec_ResponseOK << TExchangeResult::Answered;
+    QTest::newRow("Wrong") << cmd_TestConnect << -1 << rec_ResponseWrong << TExchangeResult::Refused;
+    QTest::newRow("Repeat") << cmd_GetVersion << -1 << rec_ResponseRepeat << TExchangeResult::Refused;
+    QTest::newRow("command 3 answered Wrong") << cmd_UpgreadeCPU << -1 << rec_ResponseWrong << TExchangeResult::Refused;
+}
+
+void TestLineExchange::answers()
+{
+    QFETCH(std::uint8_t, code);
+    QFETCH(int, noiseGapMs);
+    QFETCH(std::uint8_t, response);
+    QFETCH(TExchangeResult, result);
+    TCliRig rig;
+    if (noiseGapMs >= 0)
+        rig.emu.NoiseBeforeAnswer(std::string(1, char(cBusStart)), noiseGapMs);
+    if (response != rec_ResponseOK)
+        rig.emu.SetResponse(response);
+    TPortLine line(rig.emu.SlavePath());
+    line.Open(9600);
+    TCounter counter;
+    TLineExchange ex(line, counter);
+    ex.Retries = noiseGapMs >= 0 ? 0 : 2; // a refusal is not asked again
+    QCOMPARE(ex.Command(BuildCommandFrame(code)), result);
+    QCOMPARE(int(rig.emu.Frames().size()), 1);
+    QCOMPARE(std::uint8_t(ex.Answer().at(cOffResponse)), response);
+    if (result == TExchangeResult::Refused) {
+        QCOMPARE(ex.LastResponse(), response);
+        QCOMPARE(QString::fromStdString(RefusedText(ex.LastResponse())),
+                 response == rec_ResponseWrong ? QStringLiteral("the controller answered Wrong (2)")
+                                               : QStringLiteral("the controller answered Repeat (3)"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLineExchange)

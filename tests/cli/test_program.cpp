@@ -6,6 +6,8 @@
 #include "tests/common/Wait.h"
 #include "tests/update/UpdateFiles.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -47,6 +49,19 @@ QByteArray Flash(const TEmulator& emu, qsizetype from, qsizetype length)
     return QByteArray(reinterpret_cast<const char*>(image.data()) + from, length);
 }
 
+int PageOf(const std::string& frame)
+{
+    return frame.size() == tProgramFlashPage::cSize ? int(GetLE32(reinterpret_cast<const std::uint8_t*>(frame.data()) + 8) / 256)
+                                                     : -1;
+}
+
+QByteArray GraphicsFlash(const QByteArray& file)
+{
+    return file + QByteArray(TEmulator::cFlashSize - file.size(), '\0');
+}
+
+const QString cCommand3 = QStringLiteral("1B 03 0A 00 3C 04 00 00 0D 0A");
+
 bool HasCode(const TEmulator& emu, std::uint8_t code)
 {
     for (const std::string& f : emu.Frames())
@@ -69,10 +84,19 @@ private slots:
     void updates();
     void stopsAndGoesOn();
     void interrupt();
+    void stopSignals_data();
+    void stopSignals();
+    void unreadOutput_data();
+    void unreadOutput();
+    void json_data();
+    void json();
+    void jsonLive();
+    void lineLost();
 
 private:
     std::unique_ptr<TCliRig> rig;
     QTemporaryDir dir;
+    std::unique_ptr<QTemporaryDir> state; // the records of stopped transfers, each test its own
     QString port;
 };
 
@@ -80,6 +104,8 @@ void TestCliProgram::init()
 {
     rig = std::make_unique<TCliRig>();
     port = QString::fromStdString(rig->emu.SlavePath());
+    state = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_STATE_HOME", state->path().toUtf8());
 }
 
 void TestCliProgram::cleanup() { rig.reset(); }
@@ -156,6 +182,14 @@ void TestCliProgram::refusals_data()
     QTest::newRow("--speed 300") << P + QStringList{"--speed", "300", "test"} << 2 << "9600 or 115200" << 0;
     QTest::newRow("--from before the file's pages") << P + QStringList{"update-cpu", "good.bin", "--from", "15"}
                                                     << 2 << "--from must be 16 to 783" << 0;
+    QTest::newRow("--resume without a record") << P + QStringList{"update-cpu", "good.bin", "--resume"} << 2
+                                               << "no stopped transfer is recorded for" << 0;
+    QTest::newRow("--from without --force") << P + QStringList{"update-cpu", "good.bin", "--from", "20"} << 2
+                                            << "give --force as well" << 0;
+    QTest::newRow("--from above the last page") << P + QStringList{"update-cpu", "good.bin", "--from", "784", "--force"}
+                                                << 2 << "--from must be 16 to 783" << 0;
+    QTest::newRow("relative port") << QStringList{"--port", "qv-dir/none", "test"} << 4
+                                   << QStringLiteral("Port %1/qv-dir/none nie istnieje").arg(QDir::currentPath()) << 0;
     QTest::newRow("missing port") << QStringList{"--port", "/dev/quorvantel-none", "test"} << 4
                                   << QStringLiteral("Port /dev/quorvantel-none nie istnieje (urządzenie nie "
                                                     "jest podłączone).")
@@ -254,14 +288,30 @@ void TestCliProgram::stopsAndGoesOn()
     QVERIFY2(r.err.contains(QStringLiteral("page 300 ($00012C00) was not confirmed after 2 tries; pages 16-299 "
                                            "confirmed, no CPU command sent.")),
              qPrintable(r.err));
-    QVERIFY2(r.err.contains(QStringLiteral(" --speed 9600 --from 300\n")), qPrintable(r.err));
+    const QString goOn = "Go on with:\n  quorvantel-cli " + args.join(' ') + " --resume\n";
+    QVERIFY2(r.err.endsWith(goOn), qPrintable(r.err));
     QVERIFY(!HasCode(rig->emu, cmd_UpgreadeCPU));
+
+    // Resumed, stopped again: the same line goes on.
+    rig->SetHook([&](const std::string& f) {
+        if (f.size() == tProgramFlashPage::cSize && GetLE32(reinterpret_cast<const std::uint8_t*>(f.data()) + 8) >= 500 * 256)
+            rig->emu.DropAnswers(1);
+    });
+    rig->emu.ClearLog();
+    r = Cli(args + QStringList{"--resume"});
+    QCOMPARE(r.code, 1);
+    QCOMPARE(rig->emu.PageAddresses().front(), 300u * 256);
+    QVERIFY2(r.err.contains(QStringLiteral("page 500 ($0001F400) was not confirmed after 2 tries; pages 16-499 confirmed")),
+             qPrintable(r.err));
+    QVERIFY2(r.err.endsWith(goOn), qPrintable(r.err));
 
     rig->SetHook({});
     rig->emu.ClearLog();
-    r = Cli(args + QStringList{"--from", "300"});
+    r = Cli(args + QStringList{"--resume"});
     QCOMPARE(r.code, 0);
-    QCOMPARE(rig->emu.PageAddresses().front(), 300u * 256);
+    QCOMPARE(rig->emu.PageAddresses().front(), 500u * 256);
+    // Done: the record is gone.
+    QCOMPARE(Cli(args + QStringList{"--resume"}).code, 2);
     QCOMPARE(Flash(rig->emu, 4096, file.size()), file);
     QCOMPARE(HexOf(rig->emu.Frames().back()), QStringLiteral("1B 03 0A 00 3C 04 00 00 0D 0A"));
 }
@@ -276,9 +326,9 @@ void TestCliProgram::interrupt()
     ::kill(pid_t(p.processId()), SIGINT);
     TRun r = Finish(p);
     QCOMPARE(r.code, 130);
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral(" --from (\\d+)\n")).match(r.err);
-    QVERIFY2(m.hasMatch(), qPrintable(r.err));
-    const int from = m.captured(1).toInt();
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("pages 0-(\\d+) confirmed")).match(r.err);
+    QVERIFY2(m.hasMatch() && r.err.endsWith(" --resume\n"), qPrintable(r.err));
+    const int from = m.captured(1).toInt() + 1;
     // Stopped between pages: every page sent was whole and confirmed, in
     // order, and the controller went back to the speed it was found at.
     const auto pages = rig->emu.PageAddresses();
@@ -292,9 +342,174 @@ void TestCliProgram::interrupt()
     QCOMPARE(rig->emu.GarbageBytes(), std::size_t(0));
     QVERIFY2(r.err.contains(QStringLiteral("interrupted; pages 0-%1 confirmed").arg(from - 1)), qPrintable(r.err));
 
-    r = Cli(args + QStringList{"--from", QString::number(from)});
+    rig->emu.ClearLog();
+    r = Cli(args + QStringList{"--resume"});
     QCOMPARE(r.code, 0);
+    QCOMPARE(rig->emu.PageAddresses().front(), std::uint32_t(from) * 256);
     QCOMPARE(Flash(rig->emu, 0, cFlashImageSize), file.left(cFlashImageSize));
+}
+
+void TestCliProgram::stopSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("cpu");
+    QTest::addColumn<bool>("lastPage"); // else at a random page
+    QTest::newRow("SIGHUP, graphics") << int(SIGHUP) << false << false;
+    QTest::newRow("SIGTERM, CPU firmware") << int(SIGTERM) << true << false;
+    QTest::newRow("Ctrl+C at the last page: command 3 alone is left") << int(SIGINT) << true << true;
+}
+
+void TestCliProgram::stopSignals()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, cpu);
+    QFETCH(bool, lastPage);
+    const QByteArray file = cpu ? CpuFile(192256) : Pattern(300000, 3);
+    const int first = cpu ? 16 : 0, last = cpu ? 783 : 4095;
+    const int at = lastPage ? last : int(QRandomGenerator::global()->bounded(first + 1, last));
+    const QStringList args{"--port", port, cpu ? "update-cpu" : "update-gfx", WriteFile(dir, "s.bin", file), "--fast"};
+    QProcess p;
+    StartCli(p, args);
+    const auto pid = pid_t(p.processId());
+    // Signalled while page `at` is on the line, before its confirmation.
+    rig->SetHook([&, pid](const std::string& f) {
+        if (PageOf(f) == at)
+            ::kill(pid, signal);
+    });
+    const TRun r = Finish(p);
+    QCOMPARE(r.code, 128 + signal);
+    QVERIFY2(r.err.contains(QStringLiteral("interrupted; pages %1-%2 confirmed").arg(first).arg(at)), qPrintable(r.err));
+    QVERIFY2(r.err.endsWith("Go on with:\n  quorvantel-cli " + args.join(' ') + " --resume\n"), qPrintable(r.err));
+    QCOMPARE(int(rig->emu.PageAddresses().size()), at - first + 1);
+    QVERIFY(!HasCode(rig->emu, cmd_UpgreadeCPU));
+    QTRY_COMPARE(rig->emu.Speed(), 9600);
+
+    rig->SetHook({});
+    rig->emu.ClearLog();
+    const TRun resumed = Cli(args + QStringList{"--resume"});
+    QCOMPARE(resumed.code, 0);
+    QCOMPARE(int(rig->emu.PageAddresses().size()), last - at);
+    if (lastPage)
+        QCOMPARE(rig->emu.Frames().size(), std::size_t(1));
+    if (cpu) {
+        QCOMPARE(Flash(rig->emu, 4096, file.size()), file);
+        QCOMPARE(HexOf(rig->emu.Frames().back()), cCommand3);
+    } else {
+        QCOMPARE(rig->emu.PageAddresses().front(), std::uint32_t(at + 1) * 256);
+        QCOMPARE(Flash(rig->emu, 0, TEmulator::cFlashSize), GraphicsFlash(file));
+    }
+    QTRY_COMPARE(rig->emu.Speed(), 9600);
+}
+
+void TestCliProgram::unreadOutput_data()
+{
+    QTest::addColumn<bool>("closePipe");
+    QTest::newRow("standard output closed by its reader at a random page") << true;
+    QTest::newRow("--log on a full disk") << false;
+}
+
+void TestCliProgram::unreadOutput()
+{
+    QFETCH(bool, closePipe);
+    const QByteArray file = Pattern(400000, 4);
+    QStringList args{"--port", port, "--json", "update-gfx", WriteFile(dir, "u.qgf", file), "--fast"};
+    if (!closePipe)
+        args << "--log" << "/dev/full";
+    QProcess p;
+    StartCli(p, args);
+    if (closePipe) {
+        QVERIFY(rig->emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(2, 4000)), 60000));
+        p.closeReadChannel(QProcess::StandardOutput);
+    }
+    const TRun r = Finish(p);
+    QCOMPARE(r.code, 0);
+    QCOMPARE(Flash(rig->emu, 0, TEmulator::cFlashSize), GraphicsFlash(file));
+    QTRY_COMPARE(rig->emu.Speed(), 9600);
+    if (!closePipe)
+        QVERIFY2(r.err.contains(QStringLiteral("the log file /dev/full cannot be written any more (No space left on device)")),
+                 qPrintable(r.err));
+}
+
+void TestCliProgram::json_data()
+{
+    QTest::addColumn<QStringList>("args"); // "P" the emulator's port, "F" a graphics file
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message"); // of the last event
+    QTest::addColumn<QStringList>("pageEvents"); // page:confirmed
+    QTest::newRow("usage error") << QStringList{"--json", "--bogus", "test"} << 2 << "--bogus is not an option"
+                                 << QStringList{};
+    QTest::newRow("no command") << QStringList{"--json"} << 2 << "no command given" << QStringList{};
+    QTest::newRow("a name not valid UTF-8") << QStringList{"--json", "--port", "P", "update-gfx", "BAD"} << 3
+                                            << QStringLiteral("none-\uFFFD.qgf") << QStringList{};
+    QTest::newRow("6 pages: an event for the last") << QStringList{"--json", "--port", "P", "update-gfx", "F", "--from", "4090", "--force"}
+                                                    << 0 << QStringLiteral("Dane graficzne zostały zaktualizowane.")
+                                                    << QStringList{"4095:6"};
+    QTest::newRow("ports") << QStringList{"--json", "ports"} << 0 << "" << QStringList{};
+}
+
+void TestCliProgram::json()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QFETCH(QStringList, pageEvents);
+    args.replaceInStrings(QRegularExpression("^P$"), port);
+    args.replaceInStrings(QRegularExpression("^F$"), WriteFile(dir, "j.qgf", Pattern(300000, 6)));
+    QProcess p;
+    if (args.removeAll("BAD")) // a byte no UTF-8 has, through the shell
+        p.start("/bin/sh", QStringList{"-c", "exec \"$0\" \"$@\" \"$(printf 'none-\\377.qgf')\"", QV_CLI_BIN} + args);
+    else
+        p.start(QStringLiteral(QV_CLI_BIN), args);
+    const TRun r = Finish(p);
+    QCOMPARE(r.code, code);
+    QStringList pages;
+    QJsonObject event;
+    const QList<QByteArray> lines = r.out.toUtf8().split('\n');
+    QVERIFY(lines.size() >= 2 && lines.back().isEmpty());
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        const QJsonDocument d = QJsonDocument::fromJson(lines[i]);
+        QVERIFY2(d.isObject(), lines[i].constData());
+        event = d.object();
+        if (event["event"] == "page")
+            pages << QStringLiteral("%1:%2").arg(event["page"].toInt()).arg(event["confirmed"].toInt());
+        if (args.contains("ports") && i + 2 < lines.size())
+            QCOMPARE(event.keys().filter(QRegularExpression("^(port|by_id|vid|pid|manufacturer|product|serial|driver)$")).size(), 8);
+    }
+    QCOMPARE(event["event"].toString(), code == 0 ? "done" : "error");
+    QCOMPARE(event["exit"].toInt(), code);
+    QVERIFY2(event["message"].toString().contains(message), qPrintable(event["message"].toString()));
+    if (code != 0)
+        QCOMPARE(lines.size(), 2);
+    QCOMPARE(pages, pageEvents);
+}
+
+void TestCliProgram::jsonLive()
+{
+    QProcess p;
+    StartCli(p, {"--port", port, "--json", "--page-gap", "5", "update-gfx", WriteFile(dir, "l.qgf", Pattern(300000, 2)),
+                 "--fast", "--from", "3700", "--force"});
+    QByteArray out;
+    // The first page event (64 pages) is read while the transfer runs.
+    QVERIFY(WaitUntil([&] { return (out += p.readAllStandardOutput()).contains("\"event\":\"page\"") || p.state() != QProcess::Running; }, 60000));
+    QCOMPARE(p.state(), QProcess::Running);
+    QVERIFY(out.startsWith("{\"event\":\"start\""));
+    QCOMPARE(Finish(p).code, 0);
+}
+
+void TestCliProgram::lineLost()
+{
+    const QByteArray file = CpuFile(192256);
+    QProcess p;
+    StartCli(p, {"--port", port, "update-cpu", WriteFile(dir, "p.bin", file), "--fast"});
+    QVERIFY(rig->emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(3, 700)), 60000));
+    rig->emu.Unplug();
+    const TRun r = Finish(p);
+    QCOMPARE(r.code, 1);
+    const QRegularExpressionMatch m =
+        QRegularExpression("quorvantel-cli: the line to the controller was lost at page (\\d+); pages 16-(\\d+) confirmed, "
+                           "no CPU command sent. Go on with:\n  quorvantel-cli .* --resume\n$")
+            .match(r.err);
+    QVERIFY2(m.hasMatch() && m.captured(1).toInt() == m.captured(2).toInt() + 1, qPrintable(r.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliProgram)

@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QPushButton>
 
+#include <chrono>
+#include <thread>
+
 class TestUnplug : public QObject {
     Q_OBJECT
 private slots:
@@ -64,6 +67,55 @@ private slots:
         QCOMPARE(f.cbComName->GetText(), options.symlink);
         QCOMPARE(rig.dialogs.Count(), 1);
         rig.form.reset(); // the port goes before the emulator that serves it
+    }
+
+    void pulledWhileDeliveryQueued_data()
+    {
+        QTest::addColumn<QString>("control");
+        for (const char* c : {"btnTestConnection", "btnPobierz", "btnRestart"})
+            QTest::newRow(c) << QString::fromLatin1(c);
+    }
+    // The event thread has handed bytes over and waits for the window, so it
+    // cannot tell the hang-up: the first command pressed finds it by its
+    // write, and the adapter, plugged in again at once, serves the next ones.
+    void pulledWhileDeliveryQueued()
+    {
+        QFETCH(QString, control);
+        const QString link =
+            QDir::temp().filePath(QStringLiteral("qv-pull-%1").arg(QCoreApplication::applicationPid()));
+        TEmulator::Options options;
+        options.symlink = link.toStdString();
+        options.pace = false;
+        TWindowRig rig(options);
+        QVERIFY(rig.Start());
+        TMainForm& f = *rig.form;
+        f.Receiver.StartPauseMs = 0;
+        auto* button = f.findChild<QPushButton*>(control);
+        QVERIFY(button);
+        f.btnTestConnection->click();
+        QVERIFY(WaitUntil([&] { return LogLines(f).size() >= 3 && rig.Idle(); }, 3000));
+        rig.emu.ClearLog();
+
+        rig.emu.SendRaw("x");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!f.ComPort1->DeliveryPending() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield(); // the window's loop must not run it
+        QVERIFY(f.ComPort1->DeliveryPending());
+        rig.emu.Stop();
+        std::string error;
+        QVERIFY2(rig.emu.Start(&error), error.c_str());
+        rig.emu.SetAnswerDelayMs(150); // answers apart, each read on its own
+        for (int i = 0; i < 5; ++i)
+            button->click();
+        QVERIFY(WaitUntil([&] { return rig.emu.AnswersSent() >= 4 && rig.Idle(); }, 5000));
+
+        QCOMPARE(rig.dialogs.errors, QStringList{});
+        QCOMPARE(rig.dialogs.messages, QStringList{QStringLiteral("Utracono połączenie z portem ") + link});
+        QCOMPARE(LogLines(f).count(rig.dialogs.messages.value(0)), 1);
+        QCOMPARE(rig.emu.Frames().size(), std::size_t(4));
+        QVERIFY(f.ComPort1->Connected());
+        QVERIFY(!rig.emu.WaitForFrames(5, 300));
+        rig.form.reset();
     }
 };
 

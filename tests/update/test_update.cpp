@@ -4,10 +4,12 @@
 #include "UpdateFiles.h"
 
 #include "tests/common/WindowRig.h"
+#include "tests/protocol/PageAnswerRows.h"
 #include "protocol/flashpage.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -282,8 +284,9 @@ private slots:
         std::vector<std::uint32_t> twice = Range(16, 33);
         for (std::uint32_t p = 34; p <= cSmallLast; ++p)
             twice.insert(twice.end(), {p * 256, p * 256});
-        QTest::newRow("Response 2") << 2 << all;
-        QTest::newRow("Response 3") << 3 << all;
+        // Refused: the resend question comes and "Tak" sends the page again.
+        QTest::newRow("Response 2") << 2 << again;
+        QTest::newRow("Response 3") << 3 << again;
         QTest::newRow("page k-1 confirmed") << 4 << again;
         QTest::newRow("confirmation repeated") << 5 << twice;
     }
@@ -305,7 +308,7 @@ private slots:
                 });
         }));
         if (fault == 2 || fault == 3)
-            rig->emu.SetResponse(std::uint8_t(fault), 100);
+            rig->emu.SetResponse(std::uint8_t(fault), 1);
         if (fault == 4)
             rig->emu.ConfirmPageAt(15 * 256);
         QVERIFY(StartCpu(CpuFile(cSmallSize)));
@@ -365,6 +368,67 @@ private slots:
         QCOMPARE(rig->dialogs.fileFilters, (QStringList{cQgfFilter, cQgfFilter}));
     }
 
+    // The rule book's table as the window acts on it: it follows the page on
+    // the line and an earlier one (sending the page after it), asks at once
+    // about a refused page, and leaves everything else to the resend question.
+    void pageAnswers_data() { PageAnswerRows(); }
+    void pageAnswers()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(TPageAnswer, answer);
+        // When page 26 reached the emulator (its thread) and when the question came.
+        struct TTimes {
+            QElapsedTimer clock;
+            std::atomic<qint64> sentAt{-1};
+        };
+        auto times = std::make_shared<TTimes>();
+        times->clock.start();
+        QVERIFY(StartRig([frame, times](TEmulator& emu) {
+            emu.OnFrame([&emu, frame, times](const std::string& f, bool) {
+                if (f.size() == tProgramFlashPage::cSize && std::uint8_t(f[9]) == cRowOnLine && times->sentAt < 0) {
+                    times->sentAt = times->clock.elapsed();
+                    emu.DropAnswers(1);
+                    emu.SendRaw(frame.toStdString());
+                }
+            });
+        }));
+        qint64 askedAfter = -1;
+        rig->dialogs.onQuestion = [&](const QString& q) {
+            if (q == cResend)
+                askedAfter = times->clock.elapsed() - times->sentAt;
+        };
+        QVERIFY(StartCpu(CpuFile(cSmallSize)));
+        QVERIFY(WaitUntil([&] { return CpuDone(); }, 15000));
+        const bool followed = answer == TPageAnswer::OnLine || answer == TPageAnswer::Earlier;
+        auto pages = Range(cRowFirst, cRowOnLine);
+        const auto named = std::uint32_t(GetLE32(reinterpret_cast<const std::uint8_t*>(frame.data()) + 8) >> 8);
+        const auto rest = Range(answer == TPageAnswer::Earlier ? named + 1 : followed ? cRowOnLine + 1 : cRowOnLine, cRowLast);
+        pages.insert(pages.end(), rest.begin(), rest.end());
+        QCOMPARE(rig->emu.PageAddresses(), pages);
+        QCOMPARE(rig->dialogs.questions.filter(cResend).size(), followed ? 0 : 1);
+        QCOMPARE(LogLines(Form()).contains(QStringLiteral("Zaczynam wysyłanie od 26 $0000001A")), !followed);
+        QCOMPARE(CountCommand(rig->emu, cmd_UpgreadeCPU), 1);
+        // A refusal does not wait the 1.2 s the confirmation has.
+        if (answer == TPageAnswer::Refused)
+            QVERIFY2(askedAfter >= 0 && askedAfter < 900, qPrintable(QString::number(askedAfter)));
+    }
+
+    void pageOutsideTransfer()
+    {
+        // No page outside the transfer under way is ever written: told as an error.
+        QVERIFY(StartRig());
+        TMainForm& f = Form();
+        rig->emu.DropAnswers(1);
+        QVERIFY(StartCpu(CpuFile(cSmallSize)));
+        for (std::uint32_t page : {15u, 36u, 4096u})
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, f.SendFlashPage(page));
+        rig->dialogs.answer = false;
+        QVERIFY(WaitUntil([&] { return Enabled(f) == 3; }, 5000));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, f.SendFlashPage(16));
+        QVERIFY(!rig->emu.WaitForFrames(2, 300));
+        QCOMPARE(rig->emu.PageAddresses(), Range(16, 16));
+    }
+
     void runsToItsEnd_data()
     {
         // What meets a CPU update at page 26 (see runsToItsEnd); `box`: the page the box
@@ -373,8 +437,10 @@ private slots:
         QTest::addColumn<int>("box");
         QTest::addColumn<int>("resent");
         QTest::addColumn<bool>("twice");
-        for (const char* c : {"btnTestConnection", "btnRestart", "btnUstaw", "btnPobierz", "btnCbstSend",
-                              "cbAnimate", "btnSetHiSpeed"})
+        // Every control locked during an update, pressed where it is a button.
+        for (const char* c : {"btnFlash", "BitBtn1", "btnAutoRun", "btnTestConnection", "btnRestart", "btnClearScreen",
+                              "btnUstaw", "btnPobierz", "BitBtn2", "btnCbstSend", "cbAnimate", "btnCbsdSend",
+                              "btnSendLogo", "btnSet9600", "btnSetHiSpeed", "cbComSpeed", "cbComName", "btnOpenClose"})
             QTest::newRow(c) << QString::fromLatin1(c) << -1 << -1 << false;
         QTest::newRow("animation left running") << "anim" << -1 << -1 << false;
         QTest::newRow("unsolicited answer") << "other1" << -1 << -1 << false;
@@ -439,9 +505,10 @@ private slots:
         QVERIFY(StartCpu(file) || act == "first");
         if (hold) {
             QVERIFY(WaitUntil([&] { return held == 1; }));
-            if (auto* b = f.findChild<QAbstractButton*>(act)) {
-                QVERIFY(!b->isEnabled());
-                b->click();
+            if (auto* w = f.findChild<QWidget*>(act)) {
+                QVERIFY(!w->isEnabled());
+                if (auto* b = qobject_cast<QAbstractButton*>(w))
+                    b->click();
             }
             QVERIFY(!f.Timer2->isActive() && !f.cbAnimate->isChecked());
             if (act.startsWith("other"))
