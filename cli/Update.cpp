@@ -3,6 +3,7 @@
 #include "Report.h"
 #include "ResumeRecord.h"
 #include "Session.h"
+#include "serial/PortInfo.h"
 #include "update/FileFacts.h"
 #include "update/flash.h"
 #include "protocol/exchange.h"
@@ -35,6 +36,11 @@ namespace {
 
 const char* const cGfxDone = "Dane graficzne zostały zaktualizowane.";
 const char* const cLineLost = "the line to the controller was lost";
+
+// --resume on a port whose adapter is not the one the record names.
+struct EOtherAdapter {
+    std::string text;
+};
 
 class TUpdate {
 public:
@@ -98,6 +104,10 @@ void TUpdate::Plan()
     rec_.command = o_.command;
     rec_.file = o_.args[0];
     rec_.speedFound = openAt_ = o_.speed;
+    // The adapter behind the name now: a name may come back on another one.
+    const auto info = PortInfoFor(PortPath(o_.port));
+    rec_.adapter = info ? AdapterIdentity(*info) : "";
+    rec_.adapterWords = info ? AdapterWords(*info) : PortPath(o_.port);
     if (o_.resume) {
         const auto r = TResumeRecord::Find(rec_.port);
         if (!r)
@@ -108,6 +118,10 @@ void TUpdate::Plan()
         if (r->nextPage < first_ || r->nextPage > last_ + 1)
             throw EUsage{"the stop recorded for " + o_.port + " names page " + std::to_string(r->nextPage) +
                          ", which this file does not have"};
+        if (r->adapter != rec_.adapter)
+            throw EOtherAdapter{"the adapter behind " + o_.port + " is " + rec_.adapterWords +
+                                ", not the one the stopped update began on, " + r->adapterWords +
+                                "; nothing was sent (the controller on it may be another one)"};
         first_ = r->nextPage;
         command3Only_ = cpu_ && (r->allConfirmed || first_ > last_);
         rec_.speedFound = r->speedFound;
@@ -138,7 +152,12 @@ int TUpdate::Run()
 {
     if (const int refused = Load(); refused >= 0)
         return refused;
-    Plan();
+    try {
+        Plan();
+    } catch (const EOtherAdapter& e) {
+        s_.out.Error(e.text, exitPortFailed);
+        return exitPortFailed;
+    }
     OpenLine();
     if (record_) {
         // On record: the update starts only once the controller has told its version.

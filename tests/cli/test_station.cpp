@@ -2,6 +2,7 @@
 // controllers updated at once, each with its record in the report.
 #include "CliRig.h"
 #include "tests/common/Hex.h"
+#include "tests/common/PortTree.h"
 #include "tests/update/UpdateFiles.h"
 
 #include <QCryptographicHash>
@@ -74,6 +75,8 @@ private slots:
     void inspect();
     void fourAtOnce_data();
     void fourAtOnce();
+    void resumeOnAdapter_data();
+    void resumeOnAdapter();
 };
 
 void TestStation::inspect_data()
@@ -222,6 +225,55 @@ void TestStation::fourAtOnce()
         QCOMPARE(Code3Count(emu), 1);
         QVERIFY2(out.contains(ports[i] + ": cmd_UpgradeCPU\n"), qPrintable(out));
     }
+}
+
+void TestStation::resumeOnAdapter_data()
+{
+    QTest::addColumn<QString>("serial"); // of the adapter plugged in under the name before --resume
+    QTest::addColumn<int>("code");
+    QTest::newRow("the same adapter") << "A50285BI" << 0;
+    QTest::newRow("another adapter under the name") << "B77" << 4;
+}
+
+void TestStation::resumeOnAdapter()
+{
+    QFETCH(QString, serial);
+    QFETCH(int, code);
+    TCliRig rig;
+    TPortTree tree;
+    QVERIFY(tree.Ok());
+    tree.AddUsb(TPortTree::Ftdi());
+    QVERIFY(tree.Plug("ttyUSB0", rig.emu.SlavePath()));
+    rig.SetHook([&](const std::string& f) {
+        if (f.size() == tProgramFlashPage::cSize && PageOf(f) >= 40)
+            rig.emu.DropAnswers(1);
+    });
+    const QByteArray file = CpuFile(20000);
+    const QStringList args{"--port", QString::fromStdString(tree.Dev("ttyUSB0")), "--retries", "0", "update-cpu",
+                           WriteFile(dir, "adapter.bin", file)};
+    TRun r = Finish(StartCli(args, dir.path()));
+    QCOMPARE(r.code, 1);
+    QVERIFY2(r.err.contains("--resume"), qPrintable(r.err));
+
+    rig.SetHook({});
+    TUsbAdapter other = TPortTree::Ftdi();
+    other.serial = serial.toStdString();
+    tree.AddUsb(other);
+    QVERIFY(tree.Plug("ttyUSB0", rig.emu.SlavePath()));
+    rig.emu.ClearLog();
+    r = Finish(StartCli(args + QStringList{"--resume"}, dir.path()));
+    QCOMPARE(r.code, code);
+    if (code == 0) {
+        QCOMPARE(rig.emu.PageAddresses().front(), 40u * 256);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(rig.emu.FlashImage().data()) + 4096, 256 * 80),
+                 file.left(256 * 80));
+        return;
+    }
+    // Refused before the line opens: nothing reaches the controller.
+    QVERIFY2(r.err.contains(QStringLiteral("is FT232R USB UART (B77), not the one the stopped update began on, "
+                                           "FT232R USB UART (A50285BI); nothing was sent")),
+             qPrintable(r.err));
+    QCOMPARE(rig.emu.Frames().size(), std::size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestStation)
