@@ -9,8 +9,8 @@
 namespace {
 
 const char* const cUsageHead =
-    "Usage: quorvantel-cli [--port PATH] [--speed 9600|115200] [--log FILE] [--json]\n"
-    "                      [--retries N] [--page-gap MS] COMMAND [ARGS]\n"
+    "Usage: quorvantel-cli [--port PATH]... [--speed 9600|115200] [--log FILE] [--json]\n"
+    "                      [--retries N] [--page-gap MS] [--report FILE] COMMAND [ARGS]\n"
     "Drives a Quorvantel display controller over a serial line without a window.\n";
 
 const char* const cUsageTail =
@@ -20,6 +20,15 @@ const char* const cUsageTail =
     "them; page events come every 64 pages and at the last one. ports gives one\n"
     "port event per port (port, by_id, vid, pid, manufacturer, product, serial,\n"
     "driver) and then done. A usage error is one error event.\n"
+    "\n"
+    "Several --port options run the command on every port at once, each with its\n"
+    "own line, retries and result: one progress line per port on a terminal,\n"
+    "otherwise lines prefixed by the port; JSON events gain port and time. The\n"
+    "exit code is 0 when every port succeeded, else the largest.\n"
+    "--report appends, per port, one JSON line with time, seconds, port, by_id,\n"
+    "serial, command, file, file_size, sha256, header, first_page, last_page,\n"
+    "pages_confirmed, resends, version_before, version_after, result (done,\n"
+    "stopped, refused, interrupted), exit, message and resume.\n"
     "\n"
     "A stopped transfer (no confirmation after the retries, a lost line, a signal)\n"
     "is recorded in $XDG_STATE_HOME/quorvantel/ (~/.local/state/quorvantel/), and\n"
@@ -34,7 +43,9 @@ const char* const cUsageTail =
     "  quorvantel-cli --port /dev/ttyUSB0 version\n"
     "  quorvantel-cli --port /dev/ttyUSB0 update-gfx logos.QGF --fast\n"
     "  quorvantel-cli --port /dev/ttyUSB0 update-gfx logos.QGF --fast --resume\n"
-    "  quorvantel-cli --port /dev/ttyUSB0 update-cpu c.BIN --from 300 --force\n";
+    "  quorvantel-cli --port /dev/ttyUSB0 update-cpu c.BIN --from 300 --force\n"
+    "  quorvantel-cli --port /dev/ttyUSB0 --port /dev/ttyUSB1 --report log.jsonl \\\n"
+    "                 update-cpu QuorvantelRS_firmware.bin --fast\n";
 
 // Column of the help texts in --help, and the width of its lines.
 constexpr std::size_t cHelpColumn = 29, cWidth = 79;
@@ -151,7 +162,11 @@ bool Split(const std::vector<std::string>& argv, std::vector<TToken>& options, s
 bool ApplyGlobal(const TToken& t, TOptions& o, std::string& error)
 {
     if (t.name == "port") {
-        o.port = t.value;
+        if (o.ports.empty())
+            o.port = t.value;
+        o.ports.push_back(t.value);
+    } else if (t.name == "report") {
+        o.report = t.value;
     } else if (t.name == "speed") {
         if (t.value != "9600" && t.value != "115200") {
             error = "--speed must be 9600 or 115200";
@@ -197,12 +212,14 @@ bool ApplyNamed(TOptions& o, std::string& error)
 const std::vector<TOptionSpec>& GlobalOptions()
 {
     static const std::vector<TOptionSpec> options = {
-        {"port", "PATH", "the serial port (required except for ports)"},
+        {"port", "PATH", "the serial port (required except for ports and inspect); given several times, the "
+                         "command runs on every port at once"},
         {"speed", "N", "the speed the controller listens at now (default 9600)"},
         {"log", "FILE", "every frame sent and received, as the window logs them ('-': standard error)"},
         {"json", "", "events as JSON objects, one per line, on standard output"},
         {"retries", "N", "resends of an unanswered frame (default 3)"},
         {"page-gap", "MS", "pause after each page confirmation (default 0)"},
+        {"report", "FILE", "appends one JSON line per port when its update ends"},
         {"help", "", ""},
         {"version", "", ""},
     };

@@ -18,7 +18,9 @@ enum TExitCode : int {
 };
 
 struct TOptions {
-    std::string port;
+    std::string port;               // the first --port, or the one this run is on
+    std::vector<std::string> ports; // every --port, in order: several run at once
+    std::string report;             // --report FILE: one JSON line per port's update
     int speed = 9600;       // the speed the controller listens at now
     bool speedGiven = false;
     std::string log;        // "" none, "-" stderr

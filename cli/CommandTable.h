@@ -9,6 +9,8 @@
 #include <vector>
 
 class TOutput;
+struct TFileFacts;
+struct TReportEntry;
 
 // What a command's function works with.
 struct TRunContext {
@@ -16,6 +18,10 @@ struct TRunContext {
     TOutput& out;
     const std::atomic<bool>& stop;
     const std::atomic<int>& signal; // the stop's signal number
+    // The update file, in the page table already (loaded once for several ports).
+    const TFileFacts* facts = nullptr;
+    // Filled by an update for the report: the versions read, how it ended, the go-on line.
+    TReportEntry* record = nullptr;
 };
 
 struct TOptionSpec {

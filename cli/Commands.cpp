@@ -2,7 +2,9 @@
 
 #include "CommandTable.h"
 
+#include "Inspect.h"
 #include "Session.h"
+#include "Station.h"
 #include "Update.h"
 #include "content/CodePage.h"
 #include "content/TextRecords.h"
@@ -145,6 +147,8 @@ int Ports(TRunContext& c)
     return exitDone;
 }
 
+int Inspect(TRunContext& c) { return InspectFile(c.o.args[0], c.o.json, c.out); }
+
 int UpdateCpu(TRunContext& c) { return RunUpdate(c, true); }
 int UpdateGfx(TRunContext& c) { return RunUpdate(c, false); }
 
@@ -172,6 +176,9 @@ const std::vector<TCommandSpec>& CommandTable()
          "text window N (1-8); defaults as in the window's table", true, Window},
         {"logo", 1, 1, "N", {}, "show stored logo N (1-64)", true, Logo},
         {"speed", 1, 1, "9600|115200", {}, "switch the controller and the line", true, SpeedCommand},
+        {"inspect", 1, 1, "FILE", {},
+         "what an update file holds, before anything is sent: a CPU file's header, its pages, its SHA-256",
+         false, Inspect},
         {"update-cpu", 1, 1, "FILE.BIN", cUpdateOptions, std::string("CPU firmware (pages 16 on)") + cUpdateHelp,
          true, UpdateCpu},
         {"update-gfx", 1, 1, "FILE.QGF", cUpdateOptions, std::string("graphics data (pages 0-4095)") + cUpdateHelp,
@@ -180,24 +187,17 @@ const std::vector<TCommandSpec>& CommandTable()
     return table;
 }
 
-int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal)
+int RunGuarded(const TCommandSpec& spec, TRunContext& context)
 {
-    TOutput out(o.command, o.json);
-    std::string error;
-    if (!out.OpenLog(o.log, error)) {
-        out.Error(error, exitUsage);
-        return exitUsage;
-    }
-    const TCommandSpec* spec = FindCommand(o.command);
-    TRunContext context{o, out, stop, signal};
+    TOutput& out = context.out;
     try {
-        return spec->run(context);
+        return spec.run(context);
     } catch (const EUsage& e) {
         out.Error(e.text, exitUsage);
         return exitUsage;
     } catch (const EComPort& e) {
         if (e.Code == CError_OpenFailed) {
-            out.Error(PortFailureReason(e, PortPath(o.port)), exitPortFailed);
+            out.Error(PortFailureReason(e, PortPath(context.o.port)), exitPortFailed);
             return exitPortFailed;
         }
         out.Error(e.what(), exitNoAnswer);
@@ -206,4 +206,24 @@ int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atom
         out.Error(e.what(), exitNoAnswer);
         return exitNoAnswer;
     }
+}
+
+bool IsUpdate(const TCommandSpec& spec)
+{
+    return spec.run == UpdateCpu || spec.run == UpdateGfx;
+}
+
+int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal)
+{
+    const TCommandSpec* spec = FindCommand(o.command);
+    if (spec->needsPort && (o.ports.size() > 1 || (IsUpdate(*spec) && !o.report.empty())))
+        return RunStation(o, stop, signal, *spec);
+    TOutput out(o.command, o.json);
+    std::string error;
+    if (!out.OpenLog(o.log, error)) {
+        out.Error(error, exitUsage);
+        return exitUsage;
+    }
+    TRunContext context{o, out, stop, signal};
+    return RunGuarded(*spec, context);
 }

@@ -1,6 +1,8 @@
 #include "Output.h"
 
 #include "protocol/logtime.h"
+#include "Report.h"
+#include "Station.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -27,6 +29,8 @@ std::size_t Utf8Length(const std::string& s, std::size_t i)
     return n;
 }
 
+} // namespace
+
 std::string JsonString(const std::string& s)
 {
     std::string out = "\"";
@@ -52,6 +56,8 @@ std::string JsonString(const std::string& s)
     return out + "\"";
 }
 
+namespace {
+
 std::string Clock(double seconds)
 {
     const long s = seconds < 0 ? 0 : long(seconds + 0.5);
@@ -71,6 +77,25 @@ TOutput::~TOutput()
 {
     if (ownLog_)
         std::fclose(log_);
+}
+
+void TOutput::SetStation(TConsole& console, int slot, const std::string& port)
+{
+    console_ = &console;
+    slot_ = slot;
+    port_ = port;
+    tty_ = console.Tty();
+}
+
+void TOutput::Emit(std::FILE* stream, const std::string& text)
+{
+    const std::string line = console_ ? port_ + ": " + text : text;
+    if (console_) {
+        console_->Line(stream, line);
+        return;
+    }
+    std::fprintf(stream, "%s\n", line.c_str());
+    std::fflush(stream);
 }
 
 bool TOutput::OpenLog(const std::string& path, std::string& error)
@@ -107,7 +132,14 @@ std::string TOutput::JsonEvent(const std::string& event, const std::string& comm
 void TOutput::Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message,
                    const TJsonKeys& more)
 {
-    const std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message, more);
+    std::string line = JsonEvent(event, command_, page, pages_, confirmed_, attempt, exitCode, message, more);
+    if (console_) {
+        line.pop_back();
+        line += ",\"port\":" + JsonString(port_) + ",\"time\":" +
+                JsonString(IsoTime(std::chrono::system_clock::now())) + "}";
+        console_->Line(stdout, line);
+        return;
+    }
     std::fprintf(stdout, "%s\n", line.c_str());
     std::fflush(stdout);
 }
@@ -115,10 +147,11 @@ void TOutput::Json(const std::string& event, int page, int attempt, int exitCode
 void TOutput::Result(const std::string& text)
 {
     EndProgress();
+    lastMessage_ = text;
     if (json_)
         Json("done", -1, 0, 0, text);
     else if (!text.empty())
-        std::fprintf(stdout, "%s\n", text.c_str());
+        Emit(stdout, text);
     std::fflush(stdout);
 }
 
@@ -134,15 +167,19 @@ void TOutput::Port(const std::string& line, const TJsonKeys& keys)
 void TOutput::Error(const std::string& text, int exitCode)
 {
     EndProgress();
+    lastMessage_ = text;
     if (json_)
         Json("error", -1, 0, exitCode, text);
-    std::fprintf(stderr, "quorvantel-cli: %s\n", text.c_str());
+    if (console_)
+        Emit(stderr, text);
+    else
+        std::fprintf(stderr, "quorvantel-cli: %s\n", text.c_str());
 }
 
 void TOutput::Note(const std::string& text)
 {
     EndProgress();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    Emit(stderr, text);
 }
 
 void TOutput::Start(int first, int pages)
@@ -158,7 +195,8 @@ void TOutput::Start(int first, int pages)
 
 void TOutput::EndProgress()
 {
-    if (progressOpen_) {
+    // A port's progress line stays where it is, among the others.
+    if (progressOpen_ && !console_) {
         std::fputc('\n', stderr);
         progressOpen_ = false;
     }
@@ -168,10 +206,14 @@ void TOutput::LogLine(const std::string& line)
 {
     if (!log_)
         return;
-    if (log_ == stderr)
+    if (log_ == stderr) {
         EndProgress();
+        Emit(stderr, line);
+        return;
+    }
+    // Several ports in one log: each line says whose it is.
     std::string text; // each line after its date and time, as a saved window log
-    AppendLogFileLine(text, LogNowMs(), line);
+    AppendLogFileLine(text, LogNowMs(), console_ ? port_ + ": " + line : line);
     if (std::fwrite(text.data(), 1, text.size(), log_) == text.size() && std::fflush(log_) == 0)
         return;
     // A full disk ends the log, not the update.
@@ -190,6 +232,7 @@ void TOutput::Resend(std::uint8_t code, int page, int attempt, const std::string
 {
     const std::string what = page >= 0 ? "page " + std::to_string(page) : "command " + std::to_string(code);
     const std::string text = why + ", " + what + " sent again (resend " + std::to_string(attempt) + ")";
+    ++resends_;
     if (json_)
         Json("retry", page, attempt, -1, text);
     else
@@ -223,6 +266,10 @@ void TOutput::Progress(bool last)
         if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
             return;
         lastDrawn_ = now;
+        if (console_) {
+            console_->Progress(slot_, port_ + ": " + text);
+            return;
+        }
         std::fprintf(stderr, "\r%s   ", text);
         progressOpen_ = true;
         if (last)
@@ -232,6 +279,10 @@ void TOutput::Progress(bool last)
         if (tenth == lastShownTenth_ && !last)
             return;
         lastShownTenth_ = tenth;
+        if (console_) {
+            Emit(stderr, text);
+            return;
+        }
         std::fprintf(stderr, "%s\n", text);
     }
     std::fflush(stderr);

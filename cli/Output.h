@@ -13,10 +13,20 @@
 // Keys an event has beyond those every event has, with string values.
 using TJsonKeys = std::vector<std::pair<std::string, std::string>>;
 
+class TConsole;
+
+// A text as a JSON string, quotes included.
+std::string JsonString(const std::string& s);
+
 class TOutput : public IExchangeObserver {
 public:
     TOutput(std::string command, bool json);
     ~TOutput() override;
+
+    // One port of several run at once: every line is written whole through
+    // the shared console and prefixed by the port; JSON events gain `port`
+    // and `time`; the progress is the port's own line on a terminal.
+    void SetStation(TConsole& console, int slot, const std::string& port);
 
     // "" no log, "-" standard error; false when the file cannot be opened,
     // with the reason. A log that cannot be written later ends, with a note.
@@ -42,6 +52,12 @@ public:
     void Resend(std::uint8_t code, int page, int attempt, const std::string& why);
     void PageConfirmed(int page) override;
 
+    // What the run came to so far, for the report.
+    int Confirmed() const { return confirmed_; }
+    int Resends() const { return resends_; }
+    // The text of the last result or failure.
+    const std::string& LastMessage() const { return lastMessage_; }
+
     // One JSON event line, every key present.
     static std::string JsonEvent(const std::string& event, const std::string& command, int page,
                                  int pages, int confirmed, int attempt, int exitCode,
@@ -51,6 +67,8 @@ private:
     void Json(const std::string& event, int page, int attempt, int exitCode, const std::string& message,
               const TJsonKeys& more = {});
     void Progress(bool last);
+    // A whole line to `stream`, through the console when there is one.
+    void Emit(std::FILE* stream, const std::string& text);
 
     std::string command_;
     bool json_;
@@ -58,7 +76,11 @@ private:
     std::FILE* log_ = nullptr;
     bool ownLog_ = false;
     std::string logName_ = "-";
-    int first_ = 0, pages_ = 0, confirmed_ = 0;
+    int first_ = 0, pages_ = 0, confirmed_ = 0, resends_ = 0;
+    std::string lastMessage_;
+    TConsole* console_ = nullptr;
+    int slot_ = -1;
+    std::string port_;
     int lastShownTenth_ = -1;
     bool progressOpen_ = false;
     std::chrono::steady_clock::time_point started_;

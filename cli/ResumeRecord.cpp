@@ -74,7 +74,8 @@ bool TResumeRecord::Save(std::string& error) const
                              "\nall_confirmed=" + std::to_string(int(allConfirmed)) +
                              "\ncommand3_sent=" + std::to_string(int(command3Sent)) +
                              "\nspeed_found=" + std::to_string(speedFound) +
-                             "\nspeed_left=" + std::to_string(speedLeft) + "\n";
+                             "\nspeed_left=" + std::to_string(speedLeft) + "\nadapter=" + adapter +
+                             "\nadapter_words=" + adapterWords + "\n";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size()) && ::fsync(fd) == 0;
     const int writeErrno = errno;
@@ -112,6 +113,8 @@ std::optional<TResumeRecord> TResumeRecord::Find(const std::string& port)
     r.command3Sent = number("command3_sent") != 0;
     r.speedFound = number("speed_found") == 115200 ? 115200 : 9600;
     r.speedLeft = number("speed_left") == 115200 ? 115200 : 9600;
+    r.adapter = v["adapter"];
+    r.adapterWords = v["adapter_words"];
     return r;
 }
 

@@ -18,6 +18,9 @@ struct TResumeRecord {
     bool command3Sent = false; // it went out, its answer did not come
     int speedFound = 9600;     // the speed to leave the controller at
     int speedLeft = 9600;      // the speed it listens at after the stop, as far as known
+    // The adapter behind the port when the update began (AdapterIdentity:
+    // "serial SN", else "usb VID:PID", else "") and its words for the operator.
+    std::string adapter, adapterWords;
 
     // Written whole (a new file renamed over the old one); false and `error`.
     bool Save(std::string& error) const;

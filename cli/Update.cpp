@@ -1,22 +1,50 @@
 #include "Update.h"
 
+#include "Report.h"
 #include "ResumeRecord.h"
 #include "Session.h"
+#include "serial/PortInfo.h"
 #include "update/FileFacts.h"
 #include "update/flash.h"
+#include "protocol/exchange.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+
+namespace {
+const char* const cBadCpuFile = "Wybrano zły plik do upgreadu CPU";
+} // namespace
+
+int LoadUpdateFile(const std::string& file, bool cpu, TOutput& out)
+{
+    try {
+        if (!cpu) {
+            LoadGraphics(file);
+        } else if (!LoadCpuFirmware(file)) {
+            out.Error(cBadCpuFile, exitFileRefused);
+            return exitFileRefused;
+        }
+    } catch (const EFlashFile& e) {
+        out.Error(e.what(), exitFileRefused);
+        return exitFileRefused;
+    }
+    return exitDone;
+}
 
 namespace {
 
-const char* const cBadCpuFile = "Wybrano zły plik do upgreadu CPU";
 const char* const cGfxDone = "Dane graficzne zostały zaktualizowane.";
 const char* const cLineLost = "the line to the controller was lost";
 
+// --resume on a port whose adapter is not the one the record names.
+struct EOtherAdapter {
+    std::string text;
+};
+
 class TUpdate {
 public:
-    TUpdate(const TRunContext& c, bool cpu) : s_(c), o_(c.o), cpu_(cpu) {}
+    TUpdate(const TRunContext& c, bool cpu) : s_(c), o_(c.o), cpu_(cpu), facts_(c.facts), record_(c.record) {}
     int Run();
 
 private:
@@ -27,6 +55,8 @@ private:
     void Plan();
     void OpenLine();
     int Command3();
+    // The version label text, or nothing when the controller does not answer.
+    std::optional<std::string> ReadVersion();
     int GraphicsDone();
     // Where the transfer stopped, recorded, and how to go on. `why` names
     // the cause unless it is a signal or a page left unconfirmed.
@@ -35,6 +65,8 @@ private:
     TSession s_;
     const TOptions& o_;
     const bool cpu_;
+    const TFileFacts* const facts_; // the file loaded already, for every port
+    TReportEntry* const record_;    // on record: versions, the end, the line to go on
     TResumeRecord rec_;
     int fileFirst_ = 0, first_ = 0, last_ = 0;
     int next_ = 0;              // the first page not confirmed, once the transfer is over
@@ -48,15 +80,13 @@ private:
 int TUpdate::Load()
 {
     const std::string& file = o_.args[0];
+    if (facts_) { // loaded once for several ports; the table is only read
+        rec_.sha256 = facts_->sha256;
+        return -1;
+    }
+    if (const int refused = LoadUpdateFile(file, cpu_, s_.out))
+        return refused;
     try {
-        if (cpu_) {
-            if (!LoadCpuFirmware(file)) {
-                s_.out.Error(cBadCpuFile, exitFileRefused);
-                return exitFileRefused;
-            }
-        } else {
-            LoadGraphics(file);
-        }
         rec_.sha256 = FileSha256(file);
     } catch (const EFlashFile& e) {
         s_.out.Error(e.what(), exitFileRefused);
@@ -74,6 +104,10 @@ void TUpdate::Plan()
     rec_.command = o_.command;
     rec_.file = o_.args[0];
     rec_.speedFound = openAt_ = o_.speed;
+    // The adapter behind the name now: a name may come back on another one.
+    const auto info = PortInfoFor(PortPath(o_.port));
+    rec_.adapter = info ? AdapterIdentity(*info) : "";
+    rec_.adapterWords = info ? AdapterWords(*info) : PortPath(o_.port);
     if (o_.resume) {
         const auto r = TResumeRecord::Find(rec_.port);
         if (!r)
@@ -84,6 +118,10 @@ void TUpdate::Plan()
         if (r->nextPage < first_ || r->nextPage > last_ + 1)
             throw EUsage{"the stop recorded for " + o_.port + " names page " + std::to_string(r->nextPage) +
                          ", which this file does not have"};
+        if (r->adapter != rec_.adapter)
+            throw EOtherAdapter{"the adapter behind " + o_.port + " is " + rec_.adapterWords +
+                                ", not the one the stopped update began on, " + r->adapterWords +
+                                "; nothing was sent (the controller on it may be another one)"};
         first_ = r->nextPage;
         command3Only_ = cpu_ && (r->allConfirmed || first_ > last_);
         rec_.speedFound = r->speedFound;
@@ -114,8 +152,19 @@ int TUpdate::Run()
 {
     if (const int refused = Load(); refused >= 0)
         return refused;
-    Plan();
+    try {
+        Plan();
+    } catch (const EOtherAdapter& e) {
+        s_.out.Error(e.text, exitPortFailed);
+        return exitPortFailed;
+    }
     OpenLine();
+    if (record_) {
+        // On record: the update starts only once the controller has told its version.
+        record_->versionBefore = ReadVersion();
+        if (!record_->versionBefore)
+            return s_.Fail(s_.Stopping() ? TExchangeResult::Interrupted : TExchangeResult::NoAnswer);
+    }
     if (!command3Only_) {
         if (o_.fast && s_.line.Speed() != 115200) {
             const TExchangeResult r = s_.SwitchSpeed(115200);
@@ -128,6 +177,8 @@ int TUpdate::Run()
                 return exitNoAnswer;
             }
         }
+        if (cpu_)
+            s_.out.Note(CpuVersionLine(CpuHeaderFacts(flashrec)));
         s_.out.Start(first_, last_ - first_ + 1);
         inTransfer_ = true;
         TExchangeResult r;
@@ -169,6 +220,16 @@ int TUpdate::Command3()
         return Stopped(r, std::string(cNoAnswer) + " (command 3)");
     s_.line.SetSpeed(9600);
     TResumeRecord::Remove(rec_.port);
+    if (record_) {
+        // The controller restarts on its new firmware: a patient wait, and
+        // no answer is no failure.
+        s_.ex.AnswerWaitMs = 3000;
+        s_.ex.StopFlag = nullptr;
+        try {
+            record_->versionAfter = ReadVersion();
+        } catch (const std::exception&) {
+        }
+    }
     s_.out.Result("cmd_UpgradeCPU");
     return exitDone;
 }
@@ -194,8 +255,20 @@ int TUpdate::GraphicsDone()
     return exitDone;
 }
 
+std::optional<std::string> TUpdate::ReadVersion()
+{
+    if (s_.ex.Command(BuildCommandFrame(cmd_GetVersion)) != TExchangeResult::Answered)
+        return std::nullopt;
+    tGetVersion v;
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(s_.ex.Answer().data()),
+                std::min(s_.ex.Answer().size(), cAnswerSize), v.raw.begin());
+    return VersionLabelText(v);
+}
+
 int TUpdate::Stopped(TExchangeResult r, const std::string& why)
 {
+    if (record_ && r == TExchangeResult::Refused)
+        record_->result = "refused";
     if (inTransfer_)
         next_ = std::min(s_.ex.NextPage(), last_ + 1);
     const bool lost = why.rfind(cLineLost, 0) == 0;
@@ -232,13 +305,17 @@ int TUpdate::Stopped(TExchangeResult r, const std::string& why)
     rec_.command3Sent = command3Sent_;
     rec_.speedLeft = s_.line.Speed();
     std::string error;
+    std::string goOn;
     if (rec_.Save(error)) {
-        text += ". Go on with:\n  " + ResumeLine(o_);
+        goOn = ResumeLine(o_);
+        text += ". Go on with:\n  " + goOn;
     } else {
-        text += ". The stop could not be recorded (" + error + "); go on with:\n  " +
-                ResumeLine(o_, "--speed " + std::to_string(rec_.speedLeft) + " --from " +
-                                   std::to_string(std::min(next_, last_)) + " --force");
+        goOn = ResumeLine(o_, "--speed " + std::to_string(rec_.speedLeft) + " --from " +
+                                  std::to_string(std::min(next_, last_)) + " --force");
+        text += ". The stop could not be recorded (" + error + "); go on with:\n  " + goOn;
     }
+    if (record_)
+        record_->resume = goOn;
     const int code = r == TExchangeResult::Interrupted ? s_.StopCode() : exitNoAnswer;
     s_.out.Error(text, code);
     return code;

@@ -5,3 +5,5 @@
 #include "CommandTable.h"
 
 int RunUpdate(TRunContext& c, bool cpu);
+// The update file into the page table: 0, or exit 3 after telling why.
+int LoadUpdateFile(const std::string& file, bool cpu, TOutput& out);

@@ -29,9 +29,17 @@ TCpuHeaderFacts CpuHeaderFacts(const sflashrecord& header)
     return {Text(header.info), Text(header.data), Text(header.version), Text(header.board), header.size};
 }
 
+std::string PrintableText(const std::string& text)
+{
+    std::string s = text;
+    std::replace_if(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; },
+                    '?');
+    return s;
+}
+
 std::string CpuVersionLine(const TCpuHeaderFacts& header)
 {
-    return "version " + header.version + ", board " + header.board;
+    return "version " + PrintableText(header.version) + ", board " + PrintableText(header.board);
 }
 
 TFileFacts InspectUpdateFile(const std::string& path, bool cpu)
@@ -56,9 +64,6 @@ TFileFacts InspectUpdateFile(const std::string& path, bool cpu)
         facts.firstPage = 0;
         facts.lastPage = cLastPart;
         facts.ignoredBytes = std::max<std::int64_t>(0, facts.fileSize - cFlashImageSize);
-        if (facts.ignoredBytes > 0)
-            facts.warnings.push_back(std::to_string(facts.ignoredBytes) + " bytes beyond the image (" +
-                                     std::to_string(cFlashImageSize) + " bytes) are ignored");
         return facts;
     }
     const std::int32_t size = facts.header->size;

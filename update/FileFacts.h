@@ -21,6 +21,9 @@ struct TCpuHeaderFacts {
     std::int32_t size = 0;
 };
 TCpuHeaderFacts CpuHeaderFacts(const sflashrecord& header);
+// A header text for a terminal: control characters become "?", so that a
+// file's bytes cannot move the cursor or end the line.
+std::string PrintableText(const std::string& text);
 // "version 1.02, board QV-128 R2": the line update-cpu prints before its first page.
 std::string CpuVersionLine(const TCpuHeaderFacts& header);
 
@@ -31,7 +34,8 @@ struct TFileFacts {
     int firstPage = 0, lastPage = 0;
     std::optional<TCpuHeaderFacts> header; // CPU firmware only
     std::int64_t ignoredBytes = 0;         // graphics: bytes beyond the image
-    // What would make the update refuse the file, or surprise its operator.
+    // Why the update refuses the file (a CPU header's size negative, or its
+    // last page past the file); none for a file the update takes.
     std::vector<std::string> warnings;
 };
 

@@ -4,12 +4,16 @@
 // With --window PATH it then runs the window's benchmark (bench_update) in
 // the same go and passes its figures through; extra arguments go to it
 // (e.g. --cpu-only for the window's CPU figure alone).
+// Then the station: a CPU update of one controller against four at once (one
+// command, four emulators paced alike), measured in the same run: the wall
+// time of four against one (goal <= 1.10) and the memory of the four.
 #include "bench/common/BenchKit.h"
 #include "emulator/Emulator.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -27,6 +31,8 @@ int Run(std::vector<std::string> args, double& seconds, long& peakKiB, bool quie
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The child's freopen would write out what is still buffered here.
+    std::fflush(stdout);
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -99,6 +105,35 @@ int main(int argc, char** argv)
         failures += code != 0 || int(emu.PageAddresses().size()) != k.pages;
     }
     emu.Stop();
+
+    {
+        // Four controllers, each on its own line, the first one also alone.
+        std::vector<std::unique_ptr<TEmulator>> emus;
+        std::vector<std::string> four{QV_CLI_BIN};
+        for (int i = 0; i < 4; ++i) {
+            emus.push_back(std::make_unique<TEmulator>(o));
+            if (!emus.back()->Start(&error)) {
+                std::fprintf(stderr, "emulator: %s\n", error.c_str());
+                return 1;
+            }
+            four.insert(four.end(), {"--port", emus.back()->SlavePath()});
+        }
+        four.insert(four.end(), {"update-cpu", cpu, "--fast"});
+        double one = 0, all = 0;
+        long onePeak = 0, allPeak = 0;
+        const int oneCode = Run({QV_CLI_BIN, "--port", emus[0]->SlavePath(), "update-cpu", cpu, "--fast"}, one,
+                                onePeak, true);
+        bool whole = int(emus[0]->PageAddresses().size()) == 768;
+        for (auto& e : emus)
+            e->ClearLog();
+        const int allCode = Run(four, all, allPeak, true);
+        for (auto& e : emus)
+            whole = whole && int(e->PageAddresses().size()) == 768;
+        std::printf("station, CPU firmware: one controller %.2f s (exit %d, peak %ld KiB); four at once %.2f s "
+                    "(exit %d, peak memory %ld KiB); ratio %.3f (goal <= 1.10)%s\n",
+                    one, oneCode, onePeak, all, allCode, allPeak, all / one, whole ? "" : "; pages missing");
+        failures += oneCode != 0 || allCode != 0 || !whole;
+    }
     std::remove(cpu.c_str());
     std::remove(gfx.c_str());
     rmdir(dir);
