@@ -18,6 +18,7 @@ class TPortTree {
 public:
     TPortTree() { qputenv("QV_SYSFS_ROOT", Sys("").c_str()), qputenv("QV_DEV_ROOT", Dev("").c_str()); }
     ~TPortTree() { qunsetenv("QV_SYSFS_ROOT"), qunsetenv("QV_DEV_ROOT"); }
+    bool Ok() const { return dir_.isValid(); }
     std::string Sys(const std::string& rel) const { return dir_.path().toStdString() + "/sys/" + rel; }
     std::string Dev(const std::string& rel) const { return dir_.path().toStdString() + "/dev/" + rel; }
 
