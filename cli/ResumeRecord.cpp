@@ -3,6 +3,7 @@
 #include "serial/PortInfo.h"
 
 #include <cctype>
+#include <dirent.h>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -90,20 +91,22 @@ bool TResumeRecord::Save(std::string& error) const
     return ok;
 }
 
-std::optional<TResumeRecord> TResumeRecord::Find(const std::string& port)
+namespace {
+
+std::optional<TResumeRecord> ReadRecord(const std::string& recordFile)
 {
-    std::ifstream in(RecordPath(port));
+    std::ifstream in(recordFile);
     std::map<std::string, std::string> v;
     for (std::string line; std::getline(in, line);) {
         const auto eq = line.find('=');
         if (eq != std::string::npos)
             v[line.substr(0, eq)] = line.substr(eq + 1);
     }
-    if (v["port"] != port || v["sha256"].size() != 64)
+    if (v["port"].empty() || v["sha256"].size() != 64)
         return std::nullopt;
     const auto number = [&](const char* key) { return std::atoi(v[key].c_str()); };
     TResumeRecord r;
-    r.port = port;
+    r.port = v["port"];
     r.path = v["path"];
     r.command = v["command"];
     r.file = v["file"];
@@ -116,6 +119,38 @@ std::optional<TResumeRecord> TResumeRecord::Find(const std::string& port)
     r.adapter = v["adapter"];
     r.adapterWords = v["adapter_words"];
     return r;
+}
+
+} // namespace
+
+std::optional<TResumeRecord> TResumeRecord::Find(const std::string& port)
+{
+    auto r = ReadRecord(RecordPath(port));
+    if (!r || r->port != port)
+        return std::nullopt;
+    return r;
+}
+
+std::optional<TResumeRecord> TResumeRecord::FindGiven(const std::string& given)
+{
+    // Keyed by another adapter's serial number, a record is found only by
+    // the name it was given under.
+    DIR* dir = ::opendir(ResumeFolder().c_str());
+    if (!dir)
+        return std::nullopt;
+    std::optional<TResumeRecord> found;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() < 8 || name.compare(name.size() - 7, 7, ".resume") != 0)
+            continue;
+        auto r = ReadRecord(ResumeFolder() + "/" + name);
+        if (r && r->path == given) {
+            found = std::move(r);
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 void TResumeRecord::Remove(const std::string& port) { ::unlink(RecordPath(port).c_str()); }

@@ -25,6 +25,8 @@ struct TResumeRecord {
     // Written whole (a new file renamed over the old one); false and `error`.
     bool Save(std::string& error) const;
     static std::optional<TResumeRecord> Find(const std::string& port);
+    // A record made under this port name, whatever adapter it was keyed by.
+    static std::optional<TResumeRecord> FindGiven(const std::string& given);
     static void Remove(const std::string& port);
 };
 

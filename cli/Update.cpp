@@ -109,19 +109,21 @@ void TUpdate::Plan()
     rec_.adapter = info ? AdapterIdentity(*info) : "";
     rec_.adapterWords = info ? AdapterWords(*info) : PortPath(o_.port);
     if (o_.resume) {
-        const auto r = TResumeRecord::Find(rec_.port);
+        auto r = TResumeRecord::Find(rec_.port);
+        if (!r)
+            r = TResumeRecord::FindGiven(o_.port);
         if (!r)
             throw EUsage{"no stopped transfer is recorded for " + o_.port + ", so there is nothing to resume"};
+        if (r->adapter != rec_.adapter)
+            throw EOtherAdapter{"the adapter behind " + o_.port + " is " + rec_.adapterWords +
+                                ", not the one the stopped update began on, " + r->adapterWords +
+                                "; nothing was sent (the controller on it may be another one)"};
         if (r->command != o_.command || r->sha256 != rec_.sha256)
             throw EUsage{"the stop recorded for " + o_.port + " is of " + r->command + " " + r->file +
                          " (SHA-256 " + r->sha256 + "), not of this file: resume with that file"};
         if (r->nextPage < first_ || r->nextPage > last_ + 1)
             throw EUsage{"the stop recorded for " + o_.port + " names page " + std::to_string(r->nextPage) +
                          ", which this file does not have"};
-        if (r->adapter != rec_.adapter)
-            throw EOtherAdapter{"the adapter behind " + o_.port + " is " + rec_.adapterWords +
-                                ", not the one the stopped update began on, " + r->adapterWords +
-                                "; nothing was sent (the controller on it may be another one)"};
         first_ = r->nextPage;
         command3Only_ = cpu_ && (r->allConfirmed || first_ > last_);
         rec_.speedFound = r->speedFound;

@@ -157,9 +157,9 @@ private slots:
         QVERIFY(rig->dialogs.errors.isEmpty());
     }
 
-    // A write that fails leaves the handler before its log line and arming;
-    // the error dialog shows it and the program goes on.
-    void writeErrorReachesTheErrorDialog()
+    // A write into a line that hung up is the lost line: the port lets it go,
+    // one box says so (no error dialog), and the next command opens afresh.
+    void writeIntoPulledAdapterIsALostLine()
     {
         TMainForm& f = *rig->form;
         f.btnTestConnection->click();
@@ -168,19 +168,22 @@ private slots:
 
         rig->emu.Unplug();
         f.btnRestart->click();
-        const QString writeFailed = QStringLiteral("COM Port Error: WriteFile function failed on ") +
-                                    QString::fromStdString(rig->emu.SlavePath());
-        QCOMPARE(rig->dialogs.errors, QStringList{writeFailed});
-        QCOMPARE(LogLines(f).size(), 3);
+        const QString port = QString::fromStdString(rig->emu.SlavePath());
+        const QString lost = QStringLiteral("Utracono połączenie z portem ") + port;
+        QVERIFY(rig->dialogs.errors.isEmpty());
+        QCOMPARE(rig->dialogs.messages, QStringList{lost});
+        QVERIFY(!f.ComPort1->Connected());
         QVERIFY(rig->Idle());
 
-        // Still running: the next command fails the same way, nothing stacks up.
+        // The next command tries to open the port again and says it cannot:
+        // no second lost-line box, nothing armed.
         f.btnPobierz->click();
-        QCOMPARE(rig->dialogs.errors, (QStringList{writeFailed, writeFailed}));
-        QCOMPARE(LogLines(f).size(), 3);
+        QVERIFY(rig->dialogs.errors.isEmpty());
+        QCOMPARE(rig->dialogs.messages.size(), 2);
+        QCOMPARE(rig->dialogs.messages.at(0), lost);
+        QVERIFY(rig->dialogs.messages.at(1).startsWith(cCantOpenText));
         QVERIFY(rig->Idle());
         QTRY_VERIFY_WITH_TIMEOUT(!f.Timer1->isActive(), 2000);
-        QVERIFY(rig->dialogs.messages.isEmpty());
     }
 };
 
