@@ -9,7 +9,7 @@
 namespace {
 
 const char* const cUsageHead =
-    "Usage: quorvantel-cli [--port PATH]... [--speed 9600|115200] [--log FILE] [--json]\n"
+    "Usage: quorvantel-cli [--port PATH|serial:SN]... [--speed 9600|115200] [--log FILE] [--json]\n"
     "                      [--retries N] [--page-gap MS] [--report FILE] COMMAND [ARGS]\n"
     "Drives a Quorvantel display controller over a serial line without a window.\n";
 
@@ -212,8 +212,8 @@ bool ApplyNamed(TOptions& o, std::string& error)
 const std::vector<TOptionSpec>& GlobalOptions()
 {
     static const std::vector<TOptionSpec> options = {
-        {"port", "PATH", "the serial port (required except for ports and inspect); given several times, the "
-                         "command runs on every port at once"},
+        {"port", "PATH", "the serial port, or serial:SN for the USB adapter with that serial number (required "
+                         "except for ports and inspect); given several times, the command runs on every port at once"},
         {"speed", "N", "the speed the controller listens at now (default 9600)"},
         {"log", "FILE", "every frame sent and received, as the window logs them ('-': standard error)"},
         {"json", "", "events as JSON objects, one per line, on standard output"},

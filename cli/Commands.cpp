@@ -213,9 +213,44 @@ bool IsUpdate(const TCommandSpec& spec)
     return spec.run == UpdateCpu || spec.run == UpdateGfx;
 }
 
-int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal)
+// "serial:SN" names the port of the adapter with that USB serial number;
+// "" when every port is known, else why not.
+std::string ResolveSerialPorts(TOptions& o)
 {
-    const TCommandSpec* spec = FindCommand(o.command);
+    for (std::string* port : [&] {
+             std::vector<std::string*> all{&o.port};
+             for (std::string& p : o.ports)
+                 all.push_back(&p);
+             return all;
+         }()) {
+        if (port->rfind("serial:", 0) != 0)
+            continue;
+        std::vector<std::string> present;
+        const std::string sn = port->substr(7);
+        if (const auto info = PortBySerial(sn, &present)) {
+            *port = info->port;
+            continue;
+        }
+        std::string list;
+        for (const std::string& s : present)
+            list += (list.empty() ? "" : ", ") + s;
+        return "no single adapter has the serial number " + sn + "; serial numbers present: " +
+               (list.empty() ? "none" : list);
+    }
+    return {};
+}
+
+int RunCommand(const TOptions& given, const std::atomic<bool>& stop, const std::atomic<int>& signal)
+{
+    const TCommandSpec* spec = FindCommand(given.command);
+    TOptions o = given;
+    if (spec->needsPort) {
+        if (const std::string why = ResolveSerialPorts(o); !why.empty()) {
+            TOutput out(o.command, o.json);
+            out.Error(why, exitPortFailed);
+            return exitPortFailed;
+        }
+    }
     if (spec->needsPort && (o.ports.size() > 1 || (IsUpdate(*spec) && !o.report.empty())))
         return RunStation(o, stop, signal, *spec);
     TOutput out(o.command, o.json);

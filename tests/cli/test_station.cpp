@@ -77,6 +77,8 @@ private slots:
     void fourAtOnce();
     void resumeOnAdapter_data();
     void resumeOnAdapter();
+    void bySerial_data();
+    void bySerial();
 };
 
 void TestStation::inspect_data()
@@ -274,6 +276,34 @@ void TestStation::resumeOnAdapter()
                                            "FT232R USB UART (A50285BI); nothing was sent")),
              qPrintable(r.err));
     QCOMPARE(rig.emu.Frames().size(), std::size_t(0));
+}
+
+void TestStation::bySerial_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("present") << "serial:A50285BI" << 0 << "OK";
+    QTest::newRow("absent, the present ones named") << "serial:B77" << 4
+                                                    << "no single adapter has the serial number B77; serial "
+                                                       "numbers present: E6616407E3646B2A, A50285BI";
+}
+
+void TestStation::bySerial()
+{
+    QFETCH(QString, port);
+    QFETCH(int, code);
+    QFETCH(QString, said);
+    TCliRig rig;
+    TPortTree tree;
+    QVERIFY(tree.Ok());
+    tree.AddStandardSet();
+    QVERIFY(tree.Plug("ttyUSB0", rig.emu.SlavePath()));
+    const TRun r = Finish(StartCli({"--port", port, "test"}, dir.path()));
+    QCOMPARE(r.code, code);
+    QVERIFY2((code == 0 ? r.out : r.err).contains(said), qPrintable(r.out + r.err));
+    // Only the named adapter's controller was asked.
+    QCOMPARE(rig.emu.Frames().size(), std::size_t(code == 0 ? 1 : 0));
 }
 
 QTEST_GUILESS_MAIN(TestStation)
