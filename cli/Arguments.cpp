@@ -301,15 +301,15 @@ bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::stri
     }
     o.command = words[0];
     o.args.assign(words.begin() + 1, words.end());
-    const TCommandSpec* spec = FindCommand(o.command);
-    if (!spec) {
+    const TCommandSpec* row = FindCommand(o.command);
+    if (!row) {
         error = "unknown command: " + o.command;
         return false;
     }
     std::vector<TToken> global;
     for (const TToken& t : options) {
         const auto own = [&](const TOptionSpec& s) { return s.name == t.name; };
-        if (std::any_of(spec->options.begin(), spec->options.end(), own))
+        if (std::any_of(row->options.begin(), row->options.end(), own))
             o.named[t.name] = t.value;
         else if (std::any_of(GlobalOptions().begin(), GlobalOptions().end(), own))
             global.push_back(t);
@@ -318,14 +318,14 @@ bool ParseArguments(const std::vector<std::string>& argv, TOptions& o, std::stri
             return false;
         }
     }
-    if (int(o.args.size()) < spec->leastArgs || int(o.args.size()) > spec->mostArgs) {
+    if (int(o.args.size()) < row->leastArgs || int(o.args.size()) > row->mostArgs) {
         error = "wrong number of arguments for " + o.command;
         return false;
     }
     for (const TToken& t : global)
         if (!ApplyGlobal(t, o, error))
             return false;
-    if (o.port.empty() && spec->needsPort) {
+    if (o.port.empty() && row->needsPort) {
         error = "--port is required";
         return false;
     }

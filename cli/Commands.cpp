@@ -187,11 +187,11 @@ const std::vector<TCommandSpec>& CommandTable()
     return table;
 }
 
-int RunGuarded(const TCommandSpec& spec, TRunContext& context)
+int RunGuarded(const TCommandSpec& row, TRunContext& context)
 {
     TOutput& out = context.out;
     try {
-        return spec.run(context);
+        return row.run(context);
     } catch (const EUsage& e) {
         out.Error(e.text, exitUsage);
         return exitUsage;
@@ -208,9 +208,9 @@ int RunGuarded(const TCommandSpec& spec, TRunContext& context)
     }
 }
 
-bool IsUpdate(const TCommandSpec& spec)
+bool IsUpdate(const TCommandSpec& row)
 {
-    return spec.run == UpdateCpu || spec.run == UpdateGfx;
+    return row.run == UpdateCpu || row.run == UpdateGfx;
 }
 
 // "serial:SN" names the port of the adapter with that USB serial number;
@@ -242,17 +242,17 @@ std::string ResolveSerialPorts(TOptions& o)
 
 int RunCommand(const TOptions& given, const std::atomic<bool>& stop, const std::atomic<int>& signal)
 {
-    const TCommandSpec* spec = FindCommand(given.command);
+    const TCommandSpec* row = FindCommand(given.command);
     TOptions o = given;
-    if (spec->needsPort) {
+    if (row->needsPort) {
         if (const std::string why = ResolveSerialPorts(o); !why.empty()) {
             TOutput out(o.command, o.json);
             out.Error(why, exitPortFailed);
             return exitPortFailed;
         }
     }
-    if (spec->needsPort && (o.ports.size() > 1 || (IsUpdate(*spec) && !o.report.empty())))
-        return RunStation(o, stop, signal, *spec);
+    if (row->needsPort && (o.ports.size() > 1 || (IsUpdate(*row) && !o.report.empty())))
+        return RunStation(o, stop, signal, *row);
     TOutput out(o.command, o.json);
     std::string error;
     if (!out.OpenLog(o.log, error)) {
@@ -260,5 +260,5 @@ int RunCommand(const TOptions& given, const std::atomic<bool>& stop, const std::
         return exitUsage;
     }
     TRunContext context{o, out, stop, signal};
-    return RunGuarded(*spec, context);
+    return RunGuarded(*row, context);
 }

@@ -13,5 +13,5 @@ struct TRunContext;
 // the program, `signal` holds its number.
 int RunCommand(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal);
 // Runs the command's function, its failures told as exit codes.
-int RunGuarded(const TCommandSpec& spec, TRunContext& context);
-bool IsUpdate(const TCommandSpec& spec);
+int RunGuarded(const TCommandSpec& row, TRunContext& context);
+bool IsUpdate(const TCommandSpec& row);

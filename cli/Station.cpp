@@ -126,10 +126,10 @@ std::string ResultWord(int code)
 } // namespace
 
 int RunStation(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal,
-               const TCommandSpec& spec)
+               const TCommandSpec& row)
 {
     const bool several = o.ports.size() > 1;
-    const bool update = IsUpdate(spec);
+    const bool update = IsUpdate(row);
     TOutput head(o.command, o.json);
     std::optional<TReport> report;
     std::string error;
@@ -174,7 +174,7 @@ int RunStation(const TOptions& o, const std::atomic<bool>& stop, const std::atom
                 code = exitUsage;
             } else {
                 TRunContext c{po, out, stop, signal, facts ? &*facts : nullptr, report ? &entry : nullptr};
-                code = RunGuarded(spec, c);
+                code = RunGuarded(row, c);
             }
         }
         if (report) {

@@ -49,4 +49,4 @@ TOptions ForPort(const TOptions& o, const std::string& port);
 // The command on every port of o.ports at once (or on one, when an update is
 // on record); a report line per port when o.report is set.
 int RunStation(const TOptions& o, const std::atomic<bool>& stop, const std::atomic<int>& signal,
-               const TCommandSpec& spec);
+               const TCommandSpec& row);
