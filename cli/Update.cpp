@@ -13,7 +13,6 @@
 #include <optional>
 
 namespace {
-const char* const cBadCpuFile = "Wybrano zły plik do upgreadu CPU";
 } // namespace
 
 int LoadUpdateFile(const std::string& file, bool cpu, TOutput& out)
@@ -22,7 +21,7 @@ int LoadUpdateFile(const std::string& file, bool cpu, TOutput& out)
         if (!cpu) {
             LoadGraphics(file);
         } else if (!LoadCpuFirmware(file)) {
-            out.Error(cBadCpuFile, exitFileRefused);
+            out.Error(cBadCpuFileText, exitFileRefused);
             return exitFileRefused;
         }
     } catch (const EFlashFile& e) {

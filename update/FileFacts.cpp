@@ -51,11 +51,11 @@ TFileFacts InspectUpdateFile(const std::string& path, bool cpu)
         facts.fileSize = f.Size();
         if (cpu) {
             if (f.Size() != cCpuFileSize)
-                throw EFlashFile("Wybrano zły plik do upgreadu CPU: \"" + path + "\" has " +
+                throw EFlashFile(std::string(cBadCpuFileText) + ": \"" + path + "\" has " +
                                  std::to_string(f.Size()) + " bytes, not " + std::to_string(cCpuFileSize));
             sflashrecord header;
             if (f.Read(reinterpret_cast<std::uint8_t*>(&header), sizeof header) != sizeof header)
-                throw EFlashFile("Wybrano zły plik do upgreadu CPU: \"" + path + "\" became shorter while read");
+                throw EFlashFile(std::string(cBadCpuFileText) + ": \"" + path + "\" became shorter while read");
             facts.header = CpuHeaderFacts(header);
         }
     }

@@ -93,7 +93,7 @@ void TMainForm::UpgreadeFlash()
                                          "Nie będzie można go przerwać. Czy mam kontynuować?")))
         return;
     if (!LoadCpuFirmware(OpenDialog1.FileName.toStdString())) {
-        Dialogs().Message(this, QStringLiteral("Wybrano zły plik do upgreadu CPU"));
+        Dialogs().Message(this, QString::fromUtf8(cBadCpuFileText));
         return;
     }
     StartTransfer(TTransferKind::Cpu, std::uint32_t(cCpuFirstPart), SendFlash.PartFileSize);

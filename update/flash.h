@@ -57,6 +57,9 @@ extern sflashrecord flashrec;
 extern tProgramFlashPage Page;
 extern tProgramFlashPageConfirm PageConfirm;
 
+// What the operator is told of a CPU firmware file that is not one.
+inline constexpr const char* cBadCpuFileText = "Wybrano zły plik do upgreadu CPU";
+
 // A file that cannot be opened or read; the message names the file and the reason.
 class EFlashFile : public std::runtime_error {
 public:
