@@ -37,6 +37,8 @@ TEmulator::TEmulator(Options options) : d(std::make_unique<TImpl>())
 TEmulator::~TEmulator()
 {
     Stop();
+    if (d->pulledSlave >= 0)
+        ::close(d->pulledSlave);
 }
 
 bool TEmulator::Start(std::string* error)
@@ -99,6 +101,10 @@ bool TEmulator::Start(std::string* error)
     d->held.clear();
     d->master = m;
     d->wakeFd = w;
+    if (d->pulledSlave >= 0) { // the new pair has its own number now
+        ::close(d->pulledSlave);
+        d->pulledSlave = -1;
+    }
     d->slavePath = name;
     d->stopping = false;
     d->hungUp = false;
@@ -109,10 +115,14 @@ bool TEmulator::Start(std::string* error)
 
 void TEmulator::Stop()
 {
+    {
+        // The name goes before the line, so that nothing opens it in between.
+        std::lock_guard lock(d->mu);
+        if (d->started && !d->linkPath.empty())
+            ::unlink(d->linkPath.c_str());
+    }
     Unplug();
     std::lock_guard lock(d->mu);
-    if (d->started && !d->linkPath.empty())
-        ::unlink(d->linkPath.c_str());
     d->started = false;
 }
 
@@ -129,6 +139,13 @@ void TEmulator::Unplug()
         worker.join();
     std::lock_guard lock(d->mu);
     if (d->master >= 0) {
+        // A pair's number is free again once both sides are closed, and the
+        // next pseudo-terminal made (by any process) takes the lowest free
+        // one: a tool reopening the pulled name would find someone else's
+        // line. Holding the slave keeps the number taken; the name itself
+        // goes with the master, as a pulled adapter's node does.
+        if (d->pulledSlave < 0 && !d->slavePath.empty())
+            d->pulledSlave = ::open(d->slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         ::close(d->master);
         d->master = -1;
     }

@@ -67,6 +67,9 @@ struct TEmulator::TImpl {
     mutable std::condition_variable cv;
     int master = -1;
     int wakeFd = -1;
+    // The slave of a pulled pair, held so that its number is given to no
+    // other pseudo-terminal while a tool may still open the old name.
+    int pulledSlave = -1;
     std::string slavePath;
     std::string linkPath;
     std::thread worker;

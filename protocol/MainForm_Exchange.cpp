@@ -73,10 +73,17 @@ bool TMainForm::TrySendFrame(TBytes frame, std::uint8_t code, QString& reason)
             return false;
         WriteCommandFrame(frame, code);
     } catch (const EComPort& e) {
-        reason = QString::fromUtf8(e.what());
+        reason = WriteFailureText(e);
         return false;
     }
     return true;
+}
+
+QString TMainForm::WriteFailureText(const EComPort& e) const
+{
+    // A write that found the line hung up has closed the port: the operator
+    // is told the line was lost, not the system call that noticed it.
+    return ComPort1->Connected() ? QString::fromUtf8(e.what()) : LineLostText();
 }
 
 void TMainForm::WriteCommandFrame(const TBytes& frame, std::uint8_t code)

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+class EComPort;
 class QCheckBox;
 class QCloseEvent;
 class QColor;
@@ -215,6 +216,7 @@ public:
     void ComPort1LineLost();
     // "Utracono połączenie z portem ..." for the log and the box of a command whose write found it.
     QString LineLostText() const;
+    QString WriteFailureText(const EComPort& e) const;
 
     // ---- display content (content/) ----
     void Init_StatycznyText();

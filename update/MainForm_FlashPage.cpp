@@ -56,7 +56,7 @@ void TMainForm::SendTransferPage(std::uint32_t nrpart)
         if (SendFlashPage(nrpart, &reason))
             return;
     } catch (const EComPort& e) {
-        reason = QString::fromUtf8(e.what());
+        reason = WriteFailureText(e);
     } catch (const std::runtime_error& e) {
         // A page outside the transfer: a fault, never resent; the update ends here.
         EndWait();

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -232,32 +233,46 @@ void TestStation::fourAtOnce()
 void TestStation::resumeOnAdapter_data()
 {
     QTest::addColumn<QString>("serial"); // of the adapter plugged in under the name before --resume
+    QTest::addColumn<bool>("pull");      // stopped by pulling the adapter, not by silence
     QTest::addColumn<int>("code");
-    QTest::newRow("the same adapter") << "A50285BI" << 0;
-    QTest::newRow("another adapter under the name") << "B77" << 4;
+    QTest::newRow("the same adapter") << "A50285BI" << false << 0;
+    QTest::newRow("another adapter under the name") << "B77" << false << 4;
+    QTest::newRow("pulled at a page, plugged in again") << "A50285BI" << true << 0;
 }
 
 void TestStation::resumeOnAdapter()
 {
     QFETCH(QString, serial);
+    QFETCH(bool, pull);
     QFETCH(int, code);
     TCliRig rig;
     TPortTree tree;
     QVERIFY(tree.Ok());
     tree.AddUsb(TPortTree::Ftdi());
     QVERIFY(tree.Plug("ttyUSB0", rig.emu.SlavePath()));
-    rig.SetHook([&](const std::string& f) {
-        if (f.size() == tProgramFlashPage::cSize && PageOf(f) >= 40)
-            rig.emu.DropAnswers(1);
-    });
+    if (!pull)
+        rig.SetHook([&](const std::string& f) {
+            if (f.size() == tProgramFlashPage::cSize && PageOf(f) >= 40)
+                rig.emu.DropAnswers(1);
+        });
     const QByteArray file = CpuFile(20000);
     const QStringList args{"--port", QString::fromStdString(tree.Dev("ttyUSB0")), "--retries", "0", "update-cpu",
                            WriteFile(dir, "adapter.bin", file)};
-    TRun r = Finish(StartCli(args, dir.path()));
+    QProcess* p = StartCli(args, dir.path());
+    if (pull) {
+        QVERIFY(rig.emu.WaitForFrames(std::size_t(QRandomGenerator::global()->bounded(3, 60)), 60000));
+        rig.emu.Stop();
+    }
+    TRun r = Finish(p);
     QCOMPARE(r.code, 1);
     QVERIFY2(r.err.contains("--resume"), qPrintable(r.err));
+    // The page to go on from: the first one not confirmed.
+    const QRegularExpressionMatch stop = QRegularExpression("\\bpage (\\d+)\\b").match(r.err);
+    QVERIFY2(stop.hasMatch() && (!pull || r.err.contains("the line to the controller was lost")), qPrintable(r.err));
 
     rig.SetHook({});
+    if (pull)
+        QVERIFY(rig.emu.Start());
     TUsbAdapter other = TPortTree::Ftdi();
     other.serial = serial.toStdString();
     tree.AddUsb(other);
@@ -266,7 +281,7 @@ void TestStation::resumeOnAdapter()
     r = Finish(StartCli(args + QStringList{"--resume"}, dir.path()));
     QCOMPARE(r.code, code);
     if (code == 0) {
-        QCOMPARE(rig.emu.PageAddresses().front(), 40u * 256);
+        QCOMPARE(rig.emu.PageAddresses().front(), stop.captured(1).toUInt() * 256);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(rig.emu.FlashImage().data()) + 4096, 256 * 80),
                  file.left(256 * 80));
         return;

@@ -5,7 +5,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <memory>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -150,6 +152,39 @@ private slots:
         QVERIFY(::read(tool.Fd(), &c, 1) <= 0);
         emu->Stop();
         emu->Stop();
+    }
+
+    void pulledNameLeadsNowhere_data()
+    {
+        QTest::addColumn<bool>("toolHolds");
+        QTest::newRow("the tool holding the line") << true;
+        QTest::newRow("nobody holding it") << false;
+    }
+    // Pseudo-terminals made meanwhile (by this or any process) never take
+    // the pulled name, so a tool reopening it finds nothing, not another line.
+    void pulledNameLeadsNowhere()
+    {
+        QFETCH(bool, toolHolds);
+        auto emu = Started();
+        const std::string name = emu->SlavePath();
+        auto tool = toolHolds ? std::make_unique<TPty>(name) : nullptr;
+        emu->Unplug();
+        tool.reset();
+        std::vector<std::unique_ptr<TPty>> others;
+        for (int i = 0; i < 4; ++i) {
+            others.push_back(std::make_unique<TPty>());
+            QVERIFY(others.back()->Ok());
+            QVERIFY(others.back()->SlavePath() != name);
+        }
+        QCOMPARE(::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC), -1);
+        QCOMPARE(errno, ENOENT);
+        // Plugged in again: a line of its own, and the old number free.
+        emu->Stop();
+        QVERIFY(emu->Start());
+        QVERIFY(emu->SlavePath() != name);
+        TPty again(emu->SlavePath());
+        QVERIFY(again.Send(cTestConnect));
+        QCOMPARE(HexOf(again.Receive(16)), cTestConnectAnswer);
     }
 
     void toolClosesAndReopens()
